@@ -1,0 +1,242 @@
+/* The controller dialog: bring-up, the four service buttons, the Services
+   list, the two families of poll timers with their progress dots, closing
+   and tear-down. Everything runs here, on the dialog's thread. */
+#include "controller.h"
+
+#include <string.h>
+
+#include "../res/resource.h"
+#include "../services/services.h"
+#include "../network/network.h"
+#include "../hostinfo/hostinfo.h"
+#include "../modules/modules.h"
+
+static const char *const ServiceRowTexts[SERVICE_COUNT] = {
+    "Apache2.2", "MySQL", "Tomcat5", "IIS W3"
+};
+
+/* Killed in this order at destruction and by Requery All. */
+static const UINT PollTimerKillOrder[2 * SERVICE_COUNT] = {
+    IDT_STOP_POLL_BASE + 0, IDT_START_POLL_BASE + 0,
+    IDT_STOP_POLL_BASE + 1, IDT_START_POLL_BASE + 1,
+    IDT_STOP_POLL_BASE + 2, IDT_START_POLL_BASE + 2,
+    IDT_STOP_POLL_BASE + 3, IDT_START_POLL_BASE + 3
+};
+
+static char ProgressTexts[SERVICE_COUNT][PROGRESS_TEXT_MAX + 1];
+
+const char *ProgressText(int serviceIndex)
+{
+    return ProgressTexts[serviceIndex];
+}
+
+void ProgressTextClear(int serviceIndex)
+{
+    ProgressTexts[serviceIndex][0] = '\0';
+}
+
+void ProgressTextGrow(int serviceIndex)
+{
+    size_t length = strlen(ProgressTexts[serviceIndex]);
+
+    if (length <= PROGRESS_TEXT_MAX - 1) {
+        ProgressTexts[serviceIndex][length] = '.';
+        ProgressTexts[serviceIndex][length + 1] = '\0';
+    }
+}
+
+void KillAllPollTimers(HWND hDlg)
+{
+    int i;
+
+    for (i = 0; i < 2 * SERVICE_COUNT; i++) {
+        KillTimer(hDlg, PollTimerKillOrder[i]);
+    }
+}
+
+static int SelectedService(HWND hDlg)
+{
+    return (int)SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_GETCURSEL, 0, 0);
+}
+
+static void InitialiseDialog(HWND hDlg)
+{
+    int i;
+    int selected;
+
+    ControllerLogOpen();
+    ServiceTableOpen();
+    for (i = 0; i < SERVICE_COUNT; i++) {
+        SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_INSERTSTRING, (WPARAM)i,
+                            (LPARAM)ServiceRowTexts[i]);
+    }
+    SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM)"Apache2");
+    for (i = 0; i < SERVICE_COUNT; i++) {
+        RefreshStatusRow(hDlg, i);
+        RefreshStartupTypeRow(hDlg, i);
+    }
+    selected = SelectedService(hDlg);
+    ShowServiceDetails(hDlg, selected);
+    FillSystemInformation(hDlg);
+    FillModuleLists(hDlg);
+    MapServiceEndpoints();
+    ShowServiceEndpoints(hDlg, selected);
+}
+
+static void StartSelectedService(HWND hDlg)
+{
+    int i = SelectedService(hDlg);
+    const char *name;
+
+    if (i == LB_ERR) {
+        return;
+    }
+    name = ServiceTable.entries[i].lpServiceName;
+    ControllerLogAppend("\nUser Select 'Start Service' %s...\n", name);
+    ServiceStart(i);
+    ProgressTextClear(i);
+    RefreshStatusRow(hDlg, i);
+    SetTimer(hDlg, IDT_START_POLL_BASE + i, START_POLL_PERIOD_MS, NULL);
+    ControllerLogAppend("\nTimer Set for %s -- Start Pending\n", name);
+}
+
+static void StopSelectedService(HWND hDlg)
+{
+    int i = SelectedService(hDlg);
+    const char *name;
+
+    if (i == LB_ERR) {
+        return;
+    }
+    name = ServiceTable.entries[i].lpServiceName;
+    ControllerLogAppend("\nUser Select 'Stop Service' %s...\n", name);
+    ServiceStop(i);
+    ProgressTextClear(i);
+    RefreshStatusRow(hDlg, i);
+    SetTimer(hDlg, IDT_STOP_POLL_BASE + i, STOP_POLL_PERIOD_MS, NULL);
+    ControllerLogAppend("\nTimer Set for %s -- Stop Pending\n", name);
+}
+
+static void ChangeSelectedStartup(HWND hDlg, int enable)
+{
+    int i = SelectedService(hDlg);
+
+    if (i == LB_ERR) {
+        return;
+    }
+    if (enable) {
+        ControllerLogAppend("\nUser Select 'Enable Service' %s...\n",
+                            ServiceTable.entries[i].lpServiceName);
+        ServiceEnable(i);
+    } else {
+        ControllerLogAppend("\nUser Select 'Disable Service' %s...\n",
+                            ServiceTable.entries[i].lpServiceName);
+        ServiceDisable(i);
+    }
+    ServiceQueryConfig(i);
+    RefreshStartupTypeRow(hDlg, i);
+}
+
+static void HandleCommand(HWND hDlg, WPARAM wParam, LPARAM lParam)
+{
+    int id = LOWORD(wParam);
+    int code = HIWORD(wParam);
+    int selected;
+
+    if (code == 0 && lParam == 0 && id >= IDM_FIRST && id <= IDM_LAST) {
+        RunMenuCommand(hDlg, id);
+        return;
+    }
+    switch (id) {
+    case IDC_START_SERVICE:
+        if (code == BN_CLICKED) StartSelectedService(hDlg);
+        break;
+    case IDC_STOP_SERVICE:
+        if (code == BN_CLICKED) StopSelectedService(hDlg);
+        break;
+    case IDC_DISABLE_STARTUP:
+        if (code == BN_CLICKED) ChangeSelectedStartup(hDlg, 0);
+        break;
+    case IDC_ENABLE_STARTUP:
+        if (code == BN_CLICKED) ChangeSelectedStartup(hDlg, 1);
+        break;
+    case IDC_SERVICES_LIST:
+        if (code == LBN_SELCHANGE) {
+            selected = SelectedService(hDlg);
+            ShowServiceDetails(hDlg, selected);
+            ShowServiceEndpoints(hDlg, selected);
+        }
+        break;
+    default:
+        /* IDOK and IDCANCEL (Enter and Escape) and everything else: ignored. */
+        break;
+    }
+}
+
+static void HandlePollTimer(HWND hDlg, UINT_PTR timerId)
+{
+    int i;
+    int isStart;
+    DWORD target;
+    UINT period;
+
+    if (timerId >= IDT_STOP_POLL_BASE && timerId < IDT_STOP_POLL_BASE + SERVICE_COUNT) {
+        i = (int)(timerId - IDT_STOP_POLL_BASE);
+        isStart = 0;
+    } else if (timerId >= IDT_START_POLL_BASE && timerId < IDT_START_POLL_BASE + SERVICE_COUNT) {
+        i = (int)(timerId - IDT_START_POLL_BASE);
+        isStart = 1;
+    } else {
+        return;
+    }
+    ProgressTextGrow(i);
+    target = isStart ? SERVICE_RUNNING : SERVICE_STOPPED;
+    period = isStart ? START_POLL_PERIOD_MS : STOP_POLL_PERIOD_MS;
+
+    KillTimer(hDlg, timerId);
+    ServiceQueryStatus(i);
+    RefreshStatusRow(hDlg, i);
+    if (ServiceTable.entries[i].ssStatus.dwCurrentState == target) {
+        ProgressTextClear(i);
+        ServiceQueryConfig(i);
+        ServiceQueryDescription(i);
+        if (isStart) {
+            MapServiceEndpoints();
+        }
+        if (SelectedService(hDlg) == i) {
+            ShowServiceDetails(hDlg, i);
+            ShowServiceEndpoints(hDlg, i);
+        }
+        if (i == SERVICE_INDEX_APACHE) {
+            FillModuleLists(hDlg);
+        }
+    } else {
+        SetTimer(hDlg, timerId, period, NULL);
+    }
+}
+
+INT_PTR CALLBACK ControllerDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitialiseDialog(hDlg);
+        return TRUE;
+    case WM_COMMAND:
+        HandleCommand(hDlg, wParam, lParam);
+        return FALSE;
+    case WM_TIMER:
+        HandlePollTimer(hDlg, (UINT_PTR)wParam);
+        return FALSE;
+    case WM_CLOSE:
+        EndDialog(hDlg, (INT_PTR)wParam);
+        return FALSE;
+    case WM_DESTROY:
+        KillAllPollTimers(hDlg);
+        ServiceTableClose();
+        ControllerLogClose();
+        PostQuitMessage(0);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
