@@ -50,3 +50,14 @@ int ListBoxSelection(HWND dialog, int id)
     return (int)SendDlgItemMessageA(dialog, id, LB_GETCURSEL, 0, 0);
 }
 
+
+static INT_PTR CALLBACK BareDialogProc(HWND, UINT message, WPARAM, LPARAM)
+{
+    return message == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+HWND CreateBareDialog()
+{
+    return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
+                              BareDialogProc, 0);
+}

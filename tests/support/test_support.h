@@ -15,6 +15,9 @@ void OpenFreshControllerLog();
 
 // The controller dialog, modeless, from template 101 and ControllerDialogProc.
 HWND CreateControllerDialog();
+// The same template with a dialog procedure that does nothing, for testing
+// one display operation without the controller's bring-up.
+HWND CreateBareDialog();
 // Destroys it (WM_DESTROY tears down) and drains the quit message it posts.
 void DestroyControllerDialog(HWND dialog);
 
