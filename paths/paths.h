@@ -43,10 +43,6 @@ int SuitePathsQuery(void);
    member's 259 characters. Returns 1 when nothing was cut. */
 int ComposeSuitePath(char *member, const char *source, const char *suffix);
 
-/* The environment expansion the report uses; tests may replace it. */
-typedef DWORD (WINAPI *ExpandEnvironmentFunction)(LPCSTR, LPSTR, DWORD);
-extern ExpandEnvironmentFunction ExpandEnvironment;
-
 /* Reads one string value under HKEY_LOCAL_MACHINE into outText, which holds
    outCapacity bytes; a longer text is cut to outCapacity - 1 characters.
    outSize and outType may be null. */
