@@ -5,12 +5,6 @@
 #include "app/controller.h"
 #include "res/resource.h"
 
-HWND CreateControllerDialog()
-{
-    return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
-                              ControllerDialogProc, 0);
-}
-
 void DestroyControllerDialog(HWND dialog)
 {
     if (dialog) DestroyWindow(dialog);
