@@ -39,6 +39,8 @@ INT_PTR CALLBACK ControllerDialogProc(HWND hDlg, UINT message, WPARAM wParam, LP
 int RefreshStatusRow(HWND hDlg, int serviceIndex);
 int RefreshStartupTypeRow(HWND hDlg, int serviceIndex);
 int ShowServiceDetails(HWND hDlg, int serviceIndex);
+#define STATUS_ROW_TEXT_SIZE  20
+#define PROCESS_ID_TEXT_SIZE  256
 /* The text of a Status row for the given status values (20-byte buffer). */
 int FormatStatusRowText(char *text, int installed, DWORD currentState,
                         DWORD win32ExitCode, DWORD serviceSpecificExitCode,
