@@ -15,45 +15,6 @@ static const char *const ServiceRowTexts[SERVICE_COUNT] = {
     "Apache2.2", "MySQL", "Tomcat5", "IIS W3"
 };
 
-/* Killed in this order at destruction and by Requery All. */
-static const UINT PollTimerKillOrder[2 * SERVICE_COUNT] = {
-    IDT_STOP_POLL_BASE + 0, IDT_START_POLL_BASE + 0,
-    IDT_STOP_POLL_BASE + 1, IDT_START_POLL_BASE + 1,
-    IDT_STOP_POLL_BASE + 2, IDT_START_POLL_BASE + 2,
-    IDT_STOP_POLL_BASE + 3, IDT_START_POLL_BASE + 3
-};
-
-static char ProgressTexts[SERVICE_COUNT][PROGRESS_TEXT_MAX + 1];
-
-const char *ProgressText(int serviceIndex)
-{
-    return ProgressTexts[serviceIndex];
-}
-
-void ProgressTextClear(int serviceIndex)
-{
-    ProgressTexts[serviceIndex][0] = '\0';
-}
-
-void ProgressTextGrow(int serviceIndex)
-{
-    size_t length = strlen(ProgressTexts[serviceIndex]);
-
-    if (length <= PROGRESS_TEXT_MAX - 1) {
-        ProgressTexts[serviceIndex][length] = '.';
-        ProgressTexts[serviceIndex][length + 1] = '\0';
-    }
-}
-
-void KillAllPollTimers(HWND hDlg)
-{
-    int i;
-
-    for (i = 0; i < 2 * SERVICE_COUNT; i++) {
-        KillTimer(hDlg, PollTimerKillOrder[i]);
-    }
-}
-
 static int SelectedService(HWND hDlg)
 {
     return (int)SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_GETCURSEL, 0, 0);
@@ -76,11 +37,15 @@ static void InitialiseDialog(HWND hDlg)
         RefreshStartupTypeRow(hDlg, i);
     }
     selected = SelectedService(hDlg);
-    ShowServiceDetails(hDlg, selected);
+    if (selected != LB_ERR) {
+        ShowServiceDetails(hDlg, selected);
+    }
     FillSystemInformation(hDlg);
     FillModuleLists(hDlg);
     MapServiceEndpoints();
-    ShowServiceEndpoints(hDlg, selected);
+    if (selected != LB_ERR) {
+        ShowServiceEndpoints(hDlg, selected);
+    }
 }
 
 static void StartSelectedService(HWND hDlg)
@@ -162,7 +127,11 @@ static void HandleCommand(HWND hDlg, WPARAM wParam, LPARAM lParam)
         break;
     case IDC_SERVICES_LIST:
         if (code == LBN_SELCHANGE) {
+            /* A notification without a selection (LB_ERR) names no row. */
             selected = SelectedService(hDlg);
+            if (selected == LB_ERR) {
+                break;
+            }
             ShowServiceDetails(hDlg, selected);
             ShowServiceEndpoints(hDlg, selected);
         }
