@@ -9,6 +9,7 @@
 
 namespace {
 
+// A service that never ran reports ERROR_SERVICE_NEVER_STARTED (1077).
 std::string StoppedServiceBlocks(const std::string &name, DWORD startType)
 {
     std::string path = "\"" + TestServiceProgram() + "\" run \"" + name + "\"";
@@ -19,7 +20,7 @@ std::string StoppedServiceBlocks(const std::string &name, DWORD startType)
            "\tService Type: 0x00000010\n"
            "\tCurrent State: 0x00000001\n"
            "\tControls Accepted: 0000000000\n"
-           "\tWin32 Exit Code: 0\n"
+           "\tWin32 Exit Code: 1077\n"
            "\tService Specific Exit Code: 0\n"
            "\tCheck Point: 0\n"
            "\tWait Hint: 0\n"
