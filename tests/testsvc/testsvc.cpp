@@ -4,7 +4,7 @@
 //   qvx_testsvc run NAME [--listen A.B.C.D:PORT]... [--udp A.B.C.D:PORT]...
 //                        [--load DLLPATH]... [--start-delay MS] [--start-forever]
 //                        [--stop-delay MS] [--stop-specific N] [--running-specific N]
-//                        [--connect-self]
+//                        [--connect-self] [--accept-none]
 //   qvx_testsvc install NAME [--description TEXT] [--start auto|demand|disabled]
 //                        [--group G] [--depends NAME]... [--account A] [-- RUN OPTIONS...]
 //   qvx_testsvc start NAME | stop NAME | remove NAME
@@ -36,6 +36,7 @@ struct RunOptions {
     bool runningSpecific = false;
     DWORD runningSpecificCode = 0;
     bool connectSelf = false;
+    bool acceptNone = false;      // running, but refuses every control
 };
 
 static RunOptions Options;
@@ -53,6 +54,9 @@ static void Report(DWORD state, DWORD checkPoint)
     Status.dwControlsAccepted = (state == SERVICE_RUNNING) ? SERVICE_ACCEPT_STOP : 0;
     if (state == SERVICE_START_PENDING && Options.startForever) {
         Status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    }
+    if (Options.acceptNone) {
+        Status.dwControlsAccepted = 0;
     }
     Status.dwCheckPoint = checkPoint;
     Status.dwWaitHint = (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) ? 2000 : 0;
@@ -209,6 +213,7 @@ static int Run(int argc, char **argv)
         else if (option == "--stop-specific") { Options.stopSpecific = true; Options.stopSpecificCode = strtoul(value, NULL, 10); i++; }
         else if (option == "--running-specific") { Options.runningSpecific = true; Options.runningSpecificCode = strtoul(value, NULL, 10); i++; }
         else if (option == "--connect-self") { Options.connectSelf = true; }
+        else if (option == "--accept-none") { Options.acceptNone = true; }
     }
     InitializeCriticalSection(&HeldLock);
     StopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
