@@ -584,11 +584,6 @@ TEST_F(FittingOnDialog, WindowThatIsNotADialogLeavesTheControlUntouched)
     HWND field = CreateWindowA("STATIC", "old text", WS_CHILD, 0, 0, 200, 20, frame,
                                (HMENU)(INT_PTR)IDC_DESCRIPTION, GetModuleHandleA(NULL), NULL);
     ASSERT_NE((HWND)NULL, field);
-    RECT probe = { 0, 0, 4, 8 };
-    if (MapDialogRect(frame, &probe)) {
-        DestroyWindow(frame);
-        GTEST_SKIP() << "this system maps dialog units on any window";
-    }
     OpenFreshControllerLog();
     SetLastError(0xdeadbeef);
     EXPECT_EQ(0, SetFittedDlgItemText(frame, IDC_DESCRIPTION, "MySQL"));
@@ -598,6 +593,83 @@ TEST_F(FittingOnDialog, WindowThatIsNotADialogLeavesTheControlUntouched)
     EXPECT_EQ(std::string::npos, trace.find("Clipping")) << trace;
     EXPECT_EQ("old text", DialogItemText(frame, IDC_DESCRIPTION));
     DestroyWindow(frame);
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Another resolution: the system DPI is read when a process starts, so this
+// program runs itself again with LogPixels set to 120 and the child fits a
+// text on the template while the parent reads the child's trace.
+
+const char *const ChildVariable = "QVX_FIT_CHILD";
+
+// In the child the fitting runs before the tests would: one text on the
+// template, and the process ends with 0 when the control holds it.
+struct FittingChild {
+    FittingChild()
+    {
+        char flag[8] = { 0 };
+        if (GetEnvironmentVariableA(ChildVariable, flag, sizeof(flag)) == 0) return;
+        OpenFreshControllerLog();
+        HWND dialog = CreateBareDialog();
+        int ok = dialog != NULL && SetFittedDlgItemText(dialog, IDC_DESCRIPTION, "MySQL") == 1 &&
+                 DialogItemText(dialog, IDC_DESCRIPTION) == "MySQL";
+        if (dialog) DestroyWindow(dialog);
+        ControllerLogClose();
+        ExitProcess(ok ? 0 : 1);
+    }
+};
+FittingChild RunAsChildWhenAsked;
+
+DWORD RunChild()
+{
+    char self[MAX_PATH] = { 0 };
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    std::string command = std::string("\"") + self + "\"";
+    SetEnvironmentVariableA(ChildVariable, "1");
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back('\0');
+    BOOL created = CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process);
+    SetEnvironmentVariableA(ChildVariable, NULL);
+    if (!created) return 0xFFFFFFFF;
+    WaitForSingleObject(process.hProcess, 120000);
+    DWORD code = 0xFFFFFFFF;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+bool SetLogPixels(const DWORD *value)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, NULL, 0, KEY_SET_VALUE, NULL,
+                        &key, NULL) != ERROR_SUCCESS) {
+        return false;
+    }
+    LONG status = value ? RegSetValueExA(key, "LogPixels", 0, REG_DWORD, (const BYTE *)value, sizeof(*value))
+                        : RegDeleteValueA(key, "LogPixels");
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS || (!value && status == ERROR_FILE_NOT_FOUND);
+}
+
+TEST(FittingAtResolution, HeightFollowsTheSystemResolution)
+{
+    const DWORD dpi = 120;
+    ASSERT_TRUE(SetLogPixels(&dpi));
+    DWORD code = RunChild();
+    SetLogPixels(nullptr);
+    ASSERT_EQ((DWORD)0, code) << "the child's fitting failed";
+    std::string trace = ReadControllerLog();
+    EXPECT_NE(std::string::npos, trace.find("\n[Detected] Pixels per logical inch: 120\n"
+                                            "\n[Input] Height of font: 13\n")) << trace;
 }
 
 }  // namespace
