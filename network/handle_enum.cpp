@@ -36,7 +36,6 @@ static const BYTE FileObjectTypeNumbers[2] = { 26, 28 };
 #define TDI_ANSWER_PORT_OFFSET          12
 #define TDI_ANSWER_ADDRESS_OFFSET       14
 
-#define WALKER_STACK_SIZE               65536
 #define WALKER_ABANDONED                ((LONG)-1)
 
 typedef LONG (NTAPI *NtQuerySystemInformationFunction)(ULONG SystemInformationClass,
@@ -92,14 +91,22 @@ typedef char IoStatusIs8Bytes[sizeof(IoStatus) == 8 ? 1 : -1];
    the query began. The mapping gives a walker up by swapping that odd
    serial for WALKER_ABANDONED; a walker that comes back from its query and
    finds itself given up touches nothing shared, releases what it holds and
-   ends, freeing its own record. */
+   ends, freeing its own record. A walker that is not given up waits for
+   the next walk for HANDLE_WALKER_IDLE_MS and then ends (lState moves from
+   WALKER_PARKED to WALKER_LEAVING); its record stays with the mapping,
+   which releases it when it next needs a walker. */
 typedef struct HandleWalker {
     HANDLE hThread;
     HANDLE hStartEvent;
     HANDLE hDoneEvent;
     volatile LONG lQuerySerial;
     volatile DWORD dwQueryStart;
+    volatile LONG lState;
 } HandleWalker;
+
+#define WALKER_PARKED   0
+#define WALKER_ASSIGNED 1
+#define WALKER_LEAVING  2
 
 /* The walk in progress: the table, where the next walker goes on, and the
    process ids of the services that take part. Written by the one walker
@@ -115,8 +122,9 @@ typedef struct HandleWalk {
 } HandleWalk;
 
 static HandleWalk Walk;
-static HandleWalker *CurrentWalker;    /* parked between mappings */
+static HandleWalker *CurrentWalker;    /* parked, or left, since the last walk */
 static volatile LONG StalledWalkers;
+static volatile LONG WalkerThreads;
 
 static const WCHAR TcpDeviceName[] = L"\\Device\\Tcp";
 static const WCHAR UdpDeviceName[] = L"\\Device\\Udp";
@@ -124,6 +132,11 @@ static const WCHAR UdpDeviceName[] = L"\\Device\\Udp";
 LONG StalledHandleWalkers(void)
 {
     return StalledWalkers;
+}
+
+LONG HandleWalkerThreads(void)
+{
+    return WalkerThreads;
 }
 
 static int WalkerAbandoned(HandleWalker *walker)
@@ -393,10 +406,18 @@ static DWORD WINAPI HandleWalkerMain(LPVOID parameter)
     HandleWalker *walker = (HandleWalker *)parameter;
 
     for (;;) {
-        WaitForSingleObject(walker->hStartEvent, INFINITE);
+        if (WaitForSingleObject(walker->hStartEvent, HANDLE_WALKER_IDLE_MS) != WAIT_OBJECT_0) {
+            if (InterlockedCompareExchange(&walker->lState, WALKER_LEAVING, WALKER_PARKED) == WALKER_PARKED) {
+                InterlockedDecrement(&WalkerThreads);
+                return 0;
+            }
+            /* A walk was handed over just now; its start is on its way. */
+            WaitForSingleObject(walker->hStartEvent, INFINITE);
+        }
         if (!WalkHandleTable(walker)) {
             break;
         }
+        InterlockedExchange(&walker->lState, WALKER_PARKED);
         SetEvent(walker->hDoneEvent);
     }
     /* Given up while in a query and back now: the mapping has let go of
@@ -405,7 +426,22 @@ static DWORD WINAPI HandleWalkerMain(LPVOID parameter)
     CloseHandle(walker->hDoneEvent);
     free(walker);
     InterlockedDecrement(&StalledWalkers);
+    InterlockedDecrement(&WalkerThreads);
     return 0;
+}
+
+static void FreeWalkerRecord(HandleWalker *walker)
+{
+    if (walker->hThread != NULL) {
+        CloseHandle(walker->hThread);
+    }
+    if (walker->hStartEvent != NULL) {
+        CloseHandle(walker->hStartEvent);
+    }
+    if (walker->hDoneEvent != NULL) {
+        CloseHandle(walker->hDoneEvent);
+    }
+    free(walker);
 }
 
 static HandleWalker *StartHandleWalker(void)
@@ -416,23 +452,39 @@ static HandleWalker *StartHandleWalker(void)
         return NULL;
     }
     memset(walker, 0, sizeof(HandleWalker));
+    walker->lState = WALKER_ASSIGNED;
     walker->hStartEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     walker->hDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     if (walker->hStartEvent != NULL && walker->hDoneEvent != NULL) {
-        walker->hThread = CreateThread(NULL, WALKER_STACK_SIZE, HandleWalkerMain, walker,
-                                       STACK_SIZE_PARAM_IS_A_RESERVATION, NULL);
+        InterlockedIncrement(&WalkerThreads);
+        walker->hThread = CreateThread(NULL, 0, HandleWalkerMain, walker, 0, NULL);
+        if (walker->hThread == NULL) {
+            InterlockedDecrement(&WalkerThreads);
+        }
     }
     if (walker->hThread == NULL) {
-        if (walker->hStartEvent != NULL) {
-            CloseHandle(walker->hStartEvent);
-        }
-        if (walker->hDoneEvent != NULL) {
-            CloseHandle(walker->hDoneEvent);
-        }
-        free(walker);
+        FreeWalkerRecord(walker);
         return NULL;
     }
     return walker;
+}
+
+/* The walker for the next walk: the parked one, or a new one in place of
+   one that has left. */
+static HandleWalker *AssignHandleWalker(void)
+{
+    if (CurrentWalker != NULL
+        && InterlockedCompareExchange(&CurrentWalker->lState, WALKER_ASSIGNED, WALKER_PARKED) != WALKER_PARKED) {
+        /* It has left or is leaving: its thread ends without a further
+           wait, so waiting for it is short. */
+        WaitForSingleObject(CurrentWalker->hThread, INFINITE);
+        FreeWalkerRecord(CurrentWalker);
+        CurrentWalker = NULL;
+    }
+    if (CurrentWalker == NULL) {
+        CurrentWalker = StartHandleWalker();
+    }
+    return CurrentWalker;
 }
 
 /* Runs the walk on the walker thread and watches its queries. A walker
@@ -446,14 +498,8 @@ static void RunHandleWalk(void)
     DWORD limit;
 
     for (;;) {
-        if (StalledWalkers >= STALLED_WALKERS_MAX) {
+        if (StalledWalkers >= STALLED_WALKERS_MAX || AssignHandleWalker() == NULL) {
             return;
-        }
-        if (CurrentWalker == NULL) {
-            CurrentWalker = StartHandleWalker();
-            if (CurrentWalker == NULL) {
-                return;
-            }
         }
         SetEvent(CurrentWalker->hStartEvent);
         for (;;) {

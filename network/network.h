@@ -98,7 +98,12 @@ extern const NetworkSystemCalls NetworkSystemCallsDefault;
 #define TDI_COMPLETION_WAIT_MS        250
 #define TDI_CANCEL_WAIT_MS            250
 
+/* A walker waits this long for the next walk before it ends. */
+#define HANDLE_WALKER_IDLE_MS            500
+
 /* Walkers given up in a query that have not come back yet. */
 LONG StalledHandleWalkers(void);
+/* Walker threads alive: working, waiting for a walk, or stalled. */
+LONG HandleWalkerThreads(void);
 
 #endif
