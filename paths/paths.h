@@ -39,13 +39,32 @@ extern EnvironmentReportEntry EnvironmentReport[ENVIRONMENT_ENTRY_COUNT];
 
 int SuitePathsQuery(void);
 
-/* Copies source into a SuitePaths member and appends suffix, cut at the
-   member's 259 characters. Returns 1 when nothing was cut. */
-int ComposeSuitePath(char *member, const char *source, const char *suffix);
+/* The system calls of this folder. The program uses PathsSystemCallsDefault
+   (the kernel32, advapi32 and psapi functions themselves); a test may put
+   others in their place for what a live system does not produce: a failing
+   machine-fact query or expansion, a registry that refuses write access, a
+   value query that fails between its two calls. */
+typedef struct PathsSystemCalls {
+    BOOL (WINAPI *pGetComputerNameA)(LPSTR lpBuffer, LPDWORD nSize);
+    BOOL (WINAPI *pGetUserNameA)(LPSTR lpBuffer, LPDWORD pcbBuffer);
+    UINT (WINAPI *pGetWindowsDirectoryA)(LPSTR lpBuffer, UINT uSize);
+    UINT (WINAPI *pGetSystemDirectoryA)(LPSTR lpBuffer, UINT uSize);
+    DWORD (WINAPI *pGetModuleFileNameExA)(HANDLE hProcess, HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+    DWORD (WINAPI *pExpandEnvironmentStringsA)(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+    LONG (WINAPI *pRegOpenKeyExA)(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+    LONG (WINAPI *pRegQueryValueExA)(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                     LPBYTE lpData, LPDWORD lpcbData);
+    LONG (WINAPI *pRegCloseKey)(HKEY hKey);
+} PathsSystemCalls;
 
-/* Reads one string value under HKEY_LOCAL_MACHINE into outText, which holds
-   outCapacity bytes; a longer text is cut to outCapacity - 1 characters.
-   outSize and outType may be null. */
+extern PathsSystemCalls PathsCalls;
+extern const PathsSystemCalls PathsSystemCallsDefault;
+
+/* Reads one string value (REG_SZ, or REG_EXPAND_SZ unexpanded) under
+   HKEY_LOCAL_MACHINE into outText, which holds outCapacity bytes: 1 when
+   read and copied, 0 otherwise with outText untouched. A text longer than
+   outCapacity - 1 characters is cut there; the result is still 1. outSize
+   (the value's size in bytes) and outType may be null. */
 int ReadRegistryString(const char *keyPath, const char *valueName, char *outText,
                        DWORD outCapacity, DWORD *outSize, DWORD *outType);
 

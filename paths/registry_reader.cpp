@@ -37,6 +37,7 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
 {
     HKEY hKey = NULL;
     BYTE *data = NULL;
+    DWORD blockSize;
     DWORD type = 0;
     DWORD size = 0;
     DWORD length;
@@ -44,15 +45,15 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
     int result = 0;
 
     ControllerLogAppend("\nOpening value '%s' under key '%s' via Registry...\n", valueName, keyPath);
-    /* Read access is all a reader needs: asking for more makes a value read
-       as absent for a user who may not write to HKLM. */
-    status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &hKey);
+    /* Read access is all a reader needs: asking for write access too makes
+       the value read as absent for a user who may not write to the key. */
+    status = PathsCalls.pRegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &hKey);
     if (status != ERROR_SUCCESS) {
         ControllerLogAppend("\nRegOpenKeyEx() returns: %ld.\n", (long)status);
         return 0;
     }
 
-    status = RegQueryValueExA(hKey, valueName, NULL, &type, NULL, &size);
+    status = PathsCalls.pRegQueryValueExA(hKey, valueName, NULL, &type, NULL, &size);
     if (status != ERROR_SUCCESS) {
         ControllerLogAppend("\nRegQueryValueEx (Type and Size query only) returns: %ld.\n", (long)status);
         goto cleanup;
@@ -62,45 +63,56 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
     ControllerLogAppend("\nValue Type: [%d] ", (int)type);
     ControllerLogAppend("%s", DescribeRegistryType(type));
     ControllerLogAppend(".\n");
-    ControllerLogAppend("\nValue Size: %d [BYTES] (with terminating NULL(s) if type is REG_SZ, REG_EXPAND_SZ, or REG_MULTI_SZ).\n", (int)size);
+    ControllerLogAppend("\nValue Size: %d [BYTES] (with terminating NULL(s) if type is REG_SZ, REG_EXPAND_SZ, or REG_MULTI_SZ).\n",
+                        (int)size);
 
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
         ControllerLogAppend("\nWarning:\n'%s' Value Type (%d) is unsuported.\n", valueName, (int)type);
         goto cleanup;
     }
 
-    /* One byte more than the value, so that an empty value still has a
-       block and any value is terminated. */
-    data = (BYTE *)malloc(size + 1);
+    /* A block of the value's size and one byte more: an empty value still
+       gets a block of its own (some allocators give none for 0 bytes), and
+       the data always ends in a zero. */
+    blockSize = size;
+    if (blockSize < MAXDWORD) {
+        data = (BYTE *)malloc((size_t)blockSize + 1);
+    }
     if (data == NULL) {
         ControllerLogAppend("\nUnable to allocate %d bytes for 'ValueData'.\n", (int)size);
         goto cleanup;
     }
-    memset(data, 0, size + 1);
+    memset(data, 0, (size_t)blockSize + 1);
 
-    status = RegQueryValueExA(hKey, valueName, NULL, &type, data, &size);
+    status = PathsCalls.pRegQueryValueExA(hKey, valueName, NULL, &type, data, &size);
     if (status != ERROR_SUCCESS) {
         printf("\nRegQueryValueEx (%s) returns: %ld\n", valueName, (long)status);
         fflush(stdout);
         goto cleanup;
     }
-
     if (outCapacity == 0) {
         goto cleanup;
     }
+
+    /* The text up to its first zero, never beyond the value's size or the
+       block, and cut to what the caller's buffer holds. */
     length = 0;
-    while (length < size && data[length] != 0 && length < outCapacity - 1) {
+    while (length < size && length < blockSize && data[length] != 0 && length < outCapacity - 1) {
         length++;
     }
     memcpy(outText, data, length);
     outText[length] = '\0';
-    if (outSize != NULL) *outSize = size;
-    if (outType != NULL) *outType = type;
+    if (outSize != NULL) {
+        *outSize = size;
+    }
+    if (outType != NULL) {
+        *outType = type;
+    }
     ControllerLogAppend("\nValue Data: %s\n", outText);
     result = 1;
 
 cleanup:
     free(data);
-    RegCloseKey(hKey);
+    PathsCalls.pRegCloseKey(hKey);
     return result;
 }

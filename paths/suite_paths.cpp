@@ -3,7 +3,6 @@
    of PATH, JAVA_HOME and CATALINA_HOME. */
 #include "paths.h"
 
-#include <psapi.h>
 #include <string.h>
 
 #include "../app/controller.h"
@@ -16,7 +15,10 @@ EnvironmentReportEntry EnvironmentReport[ENVIRONMENT_ENTRY_COUNT] = {
     { "%CATALINA_HOME%", "" },
 };
 
-int ComposeSuitePath(char *member, const char *source, const char *suffix)
+/* Copies source into a SuitePaths member and appends suffix, cut at the
+   member's 259 characters; 1 when nothing was cut. Only the hosts file's
+   directory, built on the system directory, can come near the limit. */
+static int ComposeSuitePath(char *member, const char *source, const char *suffix)
 {
     size_t sourceLength = strlen(source);
     size_t suffixLength = strlen(suffix);
@@ -47,23 +49,23 @@ int SuitePathsQuery(void)
     ControllerLogAppend("\nQuerying System Directories and Info...\n");
 
     size = SUITE_PATH_SIZE;
-    if (GetComputerNameA(SuitePaths.ComputerName, &size)) {
+    if (PathsCalls.pGetComputerNameA(SuitePaths.ComputerName, &size)) {
         ControllerLogAppend("\nComputer name: %s", SuitePaths.ComputerName);
     } else {
         ControllerLogAppend("GetComputerName() failed (%d)", (int)GetLastError());
     }
     size = SUITE_PATH_SIZE;
-    if (GetUserNameA(SuitePaths.UserName, &size)) {
+    if (PathsCalls.pGetUserNameA(SuitePaths.UserName, &size)) {
         ControllerLogAppend("\nUser name: %s\n", SuitePaths.UserName);
     } else {
         ControllerLogAppend("GetUserName() failed (%d)", (int)GetLastError());
     }
-    if (GetWindowsDirectoryA(SuitePaths.WindowsDirectory, SUITE_PATH_SIZE) == 0) {
+    if (PathsCalls.pGetWindowsDirectoryA(SuitePaths.WindowsDirectory, SUITE_PATH_SIZE) == 0) {
         ControllerLogAppend("GetWindowsDirectory() failed (%d)", (int)GetLastError());
     } else {
         ControllerLogAppend("\nWindows Directory: %s", SuitePaths.WindowsDirectory);
     }
-    if (GetSystemDirectoryA(SuitePaths.SystemDirectory, SUITE_PATH_SIZE) == 0) {
+    if (PathsCalls.pGetSystemDirectoryA(SuitePaths.SystemDirectory, SUITE_PATH_SIZE) == 0) {
         ControllerLogAppend("GetSystemDirectory() failed (%d)", (int)GetLastError());
     } else {
         ControllerLogAppend("\nSystem Directory: %s\n", SuitePaths.SystemDirectory);
@@ -72,7 +74,9 @@ int SuitePathsQuery(void)
     ControllerLogAppend("\nHosts File Directory: %s\n", SuitePaths.HostsFileDirectory);
 
     memset(processPath, 0, sizeof(processPath));
-    if (GetModuleFileNameExA(GetCurrentProcess(), NULL, processPath, SUITE_PATH_SIZE) != 0) {
+    if (PathsCalls.pGetModuleFileNameExA(GetCurrentProcess(), NULL, processPath, SUITE_PATH_SIZE) != 0) {
+        /* A path that filled the buffer may come back unterminated. */
+        processPath[SUITE_PATH_SIZE - 1] = '\0';
         ControllerLogAppend("\nProcess Path: %s", processPath);
         memset(drive, 0, sizeof(drive));
         memcpy(drive, processPath, 3);
@@ -102,8 +106,8 @@ int SuitePathsQuery(void)
     ControllerLogAppend("\nEnvironment Variables...\n");
     for (i = 0; i < ENVIRONMENT_ENTRY_COUNT; i++) {
         EnvironmentReportEntry *entry = &EnvironmentReport[i];
-        DWORD needed = ExpandEnvironmentStringsA(entry->referenceText, entry->expansion,
-                                                 ENVIRONMENT_TEXT_SIZE);
+        DWORD needed = PathsCalls.pExpandEnvironmentStringsA(entry->referenceText, entry->expansion,
+                                                             ENVIRONMENT_TEXT_SIZE);
         if (needed > ENVIRONMENT_TEXT_SIZE) {
             ControllerLogAppend("\n\t(Buffer too small to expand: \"%s\")", entry->referenceText);
             continue;

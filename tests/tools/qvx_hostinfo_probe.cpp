@@ -1,6 +1,8 @@
-// Reports what the host information code finds in this process: the
-// Windows version text and the www root derived from this program's own
-// path, one per line, into the file named by the first argument.
+// Reports what the host information code finds in this process, one item
+// per line, into the file named by the first argument: the Windows version
+// text, then the www root and the paths derived from this program's own
+// path (www root, webroot, Apache logs, Apache conf extra, Apache conf
+// suite, MySQL, PHP).
 #include <stdio.h>
 
 #include "hostinfo/hostinfo.h"
@@ -13,8 +15,9 @@ int main(int argc, char **argv)
     SuitePathsQuery();
     FILE *out = fopen(argv[1], "wt");
     if (!out) return 1;
-    fprintf(out, "%s\n%s\n%s\n%s\n%s\n", OsVersionText, SuitePaths.WwwRootPath, SuitePaths.ApacheLogsPath,
-            SuitePaths.ApacheConfSuitePath, SuitePaths.MySqlIniPath);
+    fprintf(out, "%s\n%s\n%s\n%s\n%s\n%s\n%s\n%s\n", OsVersionText, SuitePaths.WwwRootPath, SuitePaths.WebrootPath,
+            SuitePaths.ApacheLogsPath, SuitePaths.ApacheConfExtraPath, SuitePaths.ApacheConfSuitePath,
+            SuitePaths.MySqlIniPath, SuitePaths.PhpIniPath);
     fclose(out);
     return 0;
 }
