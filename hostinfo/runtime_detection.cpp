@@ -112,12 +112,16 @@ int DetectDotNetRuntimes(void)
             return 0;
         }
         block = malloc(size);
+        if (block == NULL) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        }
         if (block == NULL || !GetFileVersionInfoA(path, 0, size, block)) {
             ControllerLogAppend("GetFileVersionInfo() failed (%d).\n", (int)GetLastError());
             free(block);
             return 0;
         }
-        if (!VerQueryValueA(block, "\\", (LPVOID *)&fixed, &fixedSize) || fixed == NULL) {
+        if (!VerQueryValueA(block, "\\", (LPVOID *)&fixed, &fixedSize) || fixed == NULL ||
+            fixedSize < sizeof(VS_FIXEDFILEINFO)) {
             ControllerLogAppend("VerQueryValue(): The specified name does not exist or the specified resource is not valid.\n");
             free(block);
             return 0;

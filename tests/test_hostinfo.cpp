@@ -386,6 +386,18 @@ TEST_F(RuntimeDetection, FoundRuntimeWithoutVersionResourceEndsTheRun)
     DeleteFileA("C:\\NetRoot\\v1.1.4322\\mscorlib.dll");
 }
 
+TEST_F(RuntimeDetection, VersionResourceWithoutFixedFileInformation)
+{
+    PlaceRuntime("v1.1.4322", "mscorlib_no_fixed_info.dll");
+    EXPECT_EQ(0, DetectDotNetRuntimes());
+    EXPECT_EQ(1, DotNetRuntimeTable[1].found);
+    std::string log = Log();
+    EXPECT_EQ("\n.NET v1.0 Runtime NOT Found.\n"
+              "\n.NET v1.1 Runtime Found.\n"
+              "VerQueryValue(): The specified name does not exist or the specified resource is not valid.\n",
+              log.substr(log.find("\n.NET v1.0")));
+}
+
 TEST_F(RuntimeDetection, InstallRootTooLongForThePathBuffer)
 {
     // A root of 233 characters: v1.0.3705 and v1.1.4322 make paths of 255
@@ -648,6 +660,44 @@ TEST_F(SystemInformationPanel, LongTextsStayInTheirBuffers)
     EXPECT_EQ(0u, five.find(field.substr(0, field.size() - 3))) << field;
     EXPECT_EQ(259u, strlen(JdkVersionText));
     EXPECT_EQ("v" + std::string(SYSTEM_INFO_TEXT_SIZE - 2, '7'), DialogItemText(dialog, IDC_JDK_VERSION));
+}
+
+// Through the controller dialog itself: its bring-up fills the panel, and
+// Requery All fills it again with what changed meanwhile.
+TEST(SystemInformationInTheController, BringUpAndRequeryAll)
+{
+    RemoveAllManagedServices();
+    ClearRuntimes();
+    ResetRuntimeTable(0);
+    ASSERT_EQ("", SetRegistryString(DotNetKey, "InstallRoot", InstallRoot));
+    PlaceRuntime("v1.1.4322", "mscorlib_1_1_4322_2032.dll");
+    PlaceRuntime("v2.0.50727", "mscorlib_2_0_50727_42.dll");
+    ASSERT_EQ("", SetRegistryString(JdkKey, "CurrentVersion", "1.5"));
+    OpenFreshControllerLog();
+    HWND dialog = CreateControllerDialog();
+    ASSERT_NE(nullptr, dialog);
+    EXPECT_EQ("v1.1 SP 1, v2.0 ", DialogItemText(dialog, IDC_NET_VERSION));
+    EXPECT_EQ("v1.5", DialogItemText(dialog, IDC_JDK_VERSION));
+    EXPECT_EQ("[Unknown] Service Pack 1", DialogItemText(dialog, IDC_OS_VERSION));
+
+    ClearRuntimes();
+    PlaceRuntime("v1.0.3705", "mscorlib_1_0_3705_209.dll");
+    DeleteRegistryKey(JdkKey);
+    RunMenuCommand(dialog, IDM_REQUERY_ALL);
+    EXPECT_EQ("v1.0 SP 1", DialogItemText(dialog, IDC_NET_VERSION));
+    EXPECT_EQ("[not detected]", DialogItemText(dialog, IDC_JDK_VERSION));
+    DestroyControllerDialog(dialog);
+    ControllerLogClose();
+
+    std::string log = ReadControllerLog();
+    size_t first = log.find("\nQuerying System Directories and Info...\n");
+    ASSERT_NE(std::string::npos, first) << log;
+    EXPECT_NE(std::string::npos, log.find("\nQuerying System Directories and Info...\n", first + 1))
+        << "Requery All writes the paths report again";
+    EXPECT_LT(log.find("\n.NET v2.0 Runtime Found.\n"), first);
+    ClearRuntimes();
+    ResetRuntimeTable(0);
+    DeleteRegistryKey(DotNetKey);
 }
 
 }  // namespace
