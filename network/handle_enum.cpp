@@ -571,6 +571,7 @@ int MapEndpointsByHandles(void)
     DWORD error;
     DWORD count;
     int i;
+    int takingPart;
     int ok = 0;
 
     querySystem = (NtQuerySystemInformationFunction)NetworkCalls.pLookupProcedure(NTDLL_MODULE_NAME,
@@ -622,12 +623,17 @@ int MapEndpointsByHandles(void)
     Walk.nextEntry = 0;
     Walk.nextService = 0;
     Walk.calls = NetworkCalls;
+    takingPart = 0;
     for (i = 0; i < SERVICE_COUNT; i++) {
         Walk.bTakesPart[i] = ServiceTable.entries[i].bInstalled == 1
                           && ServiceTable.entries[i].ssStatus.dwCurrentState == SERVICE_RUNNING;
         Walk.dwProcessId[i] = ServiceTable.entries[i].ssStatus.dwProcessId;
+        takingPart += Walk.bTakesPart[i];
     }
-    RunHandleWalk();
+    /* With no running service no handle can be a candidate. */
+    if (takingPart > 0 && count > 0) {
+        RunHandleWalk();
+    }
     Walk.entries = NULL;
     Walk.count = 0;
     ok = 1;

@@ -419,7 +419,8 @@ TEST(HandleWalkUnderWine, WalksTheRealHandleTableOfARunningService)
     RemoveAllManagedServices();
     TestServiceSpec apache;
     apache.name = "Apache2.2";
-    apache.runArguments = "--listen 127.0.0.1:0";
+    apache.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" Apache2.2 "
+                                "--listen 127.0.0.1:0 --connect-self";
     ASSERT_EQ("", InstallTestService(apache));
     ASSERT_EQ("", StartTestService("Apache2.2", SERVICE_RUNNING, 30000));
     OpenFreshControllerLog();

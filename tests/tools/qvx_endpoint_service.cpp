@@ -1,0 +1,151 @@
+// A service for the endpoint mapping tests: listens on the given addresses,
+// optionally connects to its own first listener, and accepts clients, all on
+// its service thread (the test bed's emulation copes badly with several
+// threads waiting at once). Under Wine 8 a listening socket's row in the TCP
+// owner table carries the owner's process id after an option call, a
+// connecting socket's row only after the process has sent on it, and an
+// accepted socket's row never; so the connection to itself is what gives
+// this service a connected row: the local side of its outgoing connection.
+//
+//   qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self]
+#include <winsock2.h>
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD PollMs = 50;
+
+std::string ServiceName;
+std::vector<std::string> ListenTexts;
+bool ConnectSelf;
+SERVICE_STATUS_HANDLE StatusHandle;
+SERVICE_STATUS Status;
+HANDLE StopEvent;
+
+void Report(DWORD state)
+{
+    Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    Status.dwCurrentState = state;
+    Status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    Status.dwWaitHint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : 2000;
+    SetServiceStatus(StatusHandle, &Status);
+}
+
+DWORD WINAPI Control(DWORD control, DWORD, LPVOID, LPVOID)
+{
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        SetEvent(StopEvent);
+        return NO_ERROR;
+    }
+    return control == SERVICE_CONTROL_INTERROGATE ? NO_ERROR : ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+SOCKET Listen(const std::string &text)
+{
+    size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return INVALID_SOCKET;
+    sockaddr_in address;
+    memset(&address, 0, sizeof(address));
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = inet_addr(text.substr(0, colon).c_str());
+    address.sin_port = htons((u_short)atoi(text.substr(colon + 1).c_str()));
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (bind(s, (sockaddr *)&address, sizeof(address)) != 0 || listen(s, 16) != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    // Enough for a listening socket's row to carry this process's id.
+    int value = 0;
+    int length = sizeof(value);
+    getsockopt(s, SOL_SOCKET, SO_KEEPALIVE, (char *)&value, &length);
+    return s;
+}
+
+void WINAPI ServiceMain(DWORD, LPSTR *)
+{
+    StatusHandle = RegisterServiceCtrlHandlerExA(ServiceName.c_str(), Control, NULL);
+    if (!StatusHandle) return;
+    Report(SERVICE_START_PENDING);
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    std::vector<SOCKET> listeners;
+    for (const std::string &text : ListenTexts) {
+        SOCKET s = Listen(text);
+        if (s != INVALID_SOCKET) listeners.push_back(s);
+    }
+    std::vector<SOCKET> waiting;   // accepted, nothing read yet
+    SOCKET self = INVALID_SOCKET;
+    if (ConnectSelf && !listeners.empty()) {
+        sockaddr_in address;
+        int length = sizeof(address);
+        getsockname(listeners[0], (sockaddr *)&address, &length);
+        address.sin_addr.s_addr = inet_addr("127.0.0.1");
+        self = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (connect(self, (sockaddr *)&address, sizeof(address)) == 0) {
+            send(self, "x", 1, 0);
+        }
+    }
+    std::vector<SOCKET> held;      // accepted and read from
+    Report(SERVICE_RUNNING);
+    while (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        for (SOCKET s : listeners) FD_SET(s, &readable);
+        for (SOCKET s : waiting) FD_SET(s, &readable);
+        timeval timeout = { 0, (long)PollMs * 1000 };
+        if (readable.fd_count == 0) {
+            WaitForSingleObject(StopEvent, PollMs);
+            continue;
+        }
+        if (select(0, &readable, NULL, NULL, &timeout) <= 0) continue;
+        for (SOCKET s : listeners) {
+            if (!FD_ISSET(s, &readable)) continue;
+            SOCKET client = accept(s, NULL, NULL);
+            if (client != INVALID_SOCKET) waiting.push_back(client);
+        }
+        for (size_t i = 0; i < waiting.size();) {
+            if (FD_ISSET(waiting[i], &readable)) {
+                char byte;
+                recv(waiting[i], &byte, 1, MSG_PEEK);
+                held.push_back(waiting[i]);
+                waiting.erase(waiting.begin() + (long)i);
+            } else {
+                i++;
+            }
+        }
+    }
+    Report(SERVICE_STOP_PENDING);
+    for (SOCKET s : listeners) closesocket(s);
+    for (SOCKET s : waiting) closesocket(s);
+    for (SOCKET s : held) closesocket(s);
+    if (self != INVALID_SOCKET) closesocket(self);
+    Report(SERVICE_STOPPED);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        fprintf(stderr, "usage: qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self]\n");
+        return 2;
+    }
+    ServiceName = argv[1];
+    for (int i = 2; i < argc; i++) {
+        if (strcmp(argv[i], "--listen") == 0 && i + 1 < argc) ListenTexts.push_back(argv[++i]);
+        else if (strcmp(argv[i], "--connect-self") == 0) ConnectSelf = true;
+    }
+    StopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    SERVICE_TABLE_ENTRYA table[2];
+    table[0].lpServiceName = (LPSTR)ServiceName.c_str();
+    table[0].lpServiceProc = ServiceMain;
+    table[1].lpServiceName = NULL;
+    table[1].lpServiceProc = NULL;
+    return StartServiceCtrlDispatcherA(table) ? 0 : 1;
+}
