@@ -1,6 +1,8 @@
 // Starting the real controller program and reading its dialog from outside.
 #include "test_program.h"
 
+#include <algorithm>
+
 #include "res/resource.h"
 #include "test_services.h"
 
@@ -130,4 +132,44 @@ int RemoteListBoxSelection(HWND dialog, int id)
     DWORD_PTR selection = (DWORD_PTR)-1;
     if (list) SendMessageTimeoutW(list, LB_GETCURSEL, 0, 0, SMTO_NORMAL, 10000, &selection);
     return (int)(LRESULT)selection;
+}
+
+int CountProcessHandles(DWORD pid)
+{
+    typedef LONG (NTAPI *QuerySystem)(ULONG, PVOID, ULONG, PULONG);
+    QuerySystem query = (QuerySystem)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+    if (!query) return -1;
+    // Class 16: a ULONG count, then 16-byte entries whose first ULONG is the owner's pid.
+    std::vector<BYTE> table(1 << 16);
+    for (int attempt = 0; attempt < 12; attempt++) {
+        ULONG needed = 0;
+        LONG status = query(16, table.data(), (ULONG)table.size(), &needed);
+        if (status == (LONG)0xC0000004) {  // too small
+            table.resize(std::max<size_t>(table.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0) return -1;
+        ULONG count = *(ULONG *)table.data();
+        if (4 + (size_t)count * 16 > table.size()) return -1;
+        int owned = 0;
+        for (ULONG i = 0; i < count; i++) {
+            if (*(ULONG *)(table.data() + 4 + (size_t)i * 16) == pid) owned++;
+        }
+        return owned;
+    }
+    return -1;
+}
+
+size_t CountPrivateBytes(HANDLE process)
+{
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    BYTE *address = NULL;
+    while (VirtualQueryEx(process, address, &region, sizeof(region)) == sizeof(region)) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        BYTE *next = (BYTE *)region.BaseAddress + region.RegionSize;
+        if (next <= address) break;
+        address = next;
+    }
+    return total;
 }

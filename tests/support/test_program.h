@@ -29,4 +29,11 @@ int RemoteListBoxSelection(HWND dialog, int id);
 bool RemoteSend(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam,
                 DWORD timeoutMs = 60000, DWORD_PTR *result = NULL);
 
+// The number of handles process `pid` holds, counted in the system handle
+// table (GetProcessHandleCount answers 0 under Wine); -1 when it cannot be read.
+int CountProcessHandles(DWORD pid);
+// The committed private memory of a process in bytes, summed over its
+// regions (GetProcessMemoryInfo answers 0 for another process under Wine).
+size_t CountPrivateBytes(HANDLE process);
+
 #endif
