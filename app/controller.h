@@ -39,6 +39,10 @@ INT_PTR CALLBACK ControllerDialogProc(HWND hDlg, UINT message, WPARAM wParam, LP
 int RefreshStatusRow(HWND hDlg, int serviceIndex);
 int RefreshStartupTypeRow(HWND hDlg, int serviceIndex);
 int ShowServiceDetails(HWND hDlg, int serviceIndex);
+/* Fills every panel from the service table as it now is: the Status and
+   Startup Type rows, the selected row's details, System Information, the
+   module lists, and the endpoints mapped anew. Bring-up and Requery All. */
+void ShowAllPanels(HWND hDlg);
 #define STATUS_ROW_TEXT_SIZE  20
 #define PROCESS_ID_TEXT_SIZE  256
 /* The text of a Status row for the given status values (20-byte buffer). */

@@ -20,18 +20,11 @@ static int SelectedService(HWND hDlg)
     return (int)SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_GETCURSEL, 0, 0);
 }
 
-static void InitialiseDialog(HWND hDlg)
+void ShowAllPanels(HWND hDlg)
 {
     int i;
     int selected;
 
-    ControllerLogOpen();
-    ServiceTableOpen();
-    for (i = 0; i < SERVICE_COUNT; i++) {
-        SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_INSERTSTRING, (WPARAM)i,
-                            (LPARAM)ServiceRowTexts[i]);
-    }
-    SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM)"Apache2");
     for (i = 0; i < SERVICE_COUNT; i++) {
         RefreshStatusRow(hDlg, i);
         RefreshStartupTypeRow(hDlg, i);
@@ -46,6 +39,20 @@ static void InitialiseDialog(HWND hDlg)
     if (selected != LB_ERR) {
         ShowServiceEndpoints(hDlg, selected);
     }
+}
+
+static void InitialiseDialog(HWND hDlg)
+{
+    int i;
+
+    ControllerLogOpen();
+    ServiceTableOpen();
+    for (i = 0; i < SERVICE_COUNT; i++) {
+        SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_INSERTSTRING, (WPARAM)i,
+                            (LPARAM)ServiceRowTexts[i]);
+    }
+    SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM)"Apache2");
+    ShowAllPanels(hDlg);
 }
 
 static void StartSelectedService(HWND hDlg)

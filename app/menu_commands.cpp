@@ -193,26 +193,10 @@ static INT_PTR StartSystemTool(int id)
 
 static void RequeryAll(HWND hDlg)
 {
-    int i;
-    int selected;
-
     KillAllPollTimers(hDlg);
     ServiceTableClose();
     ServiceTableOpen();
-    for (i = 0; i < SERVICE_COUNT; i++) {
-        RefreshStatusRow(hDlg, i);
-        RefreshStartupTypeRow(hDlg, i);
-    }
-    selected = (int)SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_GETCURSEL, 0, 0);
-    if (selected != LB_ERR) {
-        ShowServiceDetails(hDlg, selected);
-    }
-    FillSystemInformation(hDlg);
-    FillModuleLists(hDlg);
-    MapServiceEndpoints();
-    if (selected != LB_ERR) {
-        ShowServiceEndpoints(hDlg, selected);
-    }
+    ShowAllPanels(hDlg);
 }
 
 int RunMenuCommand(HWND hDlg, int id)
