@@ -86,7 +86,7 @@ TEST(AddressText, TableOfClasses)
 // The ServiceTable and EndpointTable records the display reads, set here and
 // put back afterwards.
 
-struct EndpointSpec {
+struct EndpointRow {
     const char *address;
     DWORD port;
 };
@@ -100,7 +100,7 @@ void SetService(int i, int installed, DWORD state)
 }
 
 // The record as the mapping leaves it: the slots beyond the count are 0.
-void SetRecord(int i, const std::vector<EndpointSpec> &endpoints)
+void SetRecord(int i, const std::vector<EndpointRow> &endpoints)
 {
     memset(&EndpointTable[i], 0, sizeof(EndpointTable[i]));
     EndpointTable[i].count = (DWORD)endpoints.size();
@@ -164,7 +164,7 @@ TEST_F(EndpointFieldTest, RunningServiceShowsItsEndpointsJoined)
 {
     struct Case {
         int service;
-        std::vector<EndpointSpec> endpoints;
+        std::vector<EndpointRow> endpoints;
         const char *text;
     };
     const Case cases[] = {
@@ -232,7 +232,7 @@ TEST_F(EndpointFieldTest, EmptyTextWhenAbsentNotRunningOrWithoutEndpoints)
         const char *what;
         int installed;
         DWORD state;
-        std::vector<EndpointSpec> endpoints;
+        std::vector<EndpointRow> endpoints;
         bool fitted;
     };
     const Case cases[] = {
@@ -277,7 +277,7 @@ TEST_F(ServiceRecordsTest, TableOfBaseUrls)
     struct Case {
         int installed;
         DWORD state;
-        std::vector<EndpointSpec> endpoints;
+        std::vector<EndpointRow> endpoints;
         const char *url;
     };
     const Case cases[] = {
