@@ -101,6 +101,20 @@ protected:
             CopyFileA(dll.c_str(), (std::string(ModuleDirectory) + name).c_str(), FALSE);
         }
         CopyFileA((TestBinDirectory() + "QuorvexController.exe").c_str(), ProgramPath, FALSE);
+        // .NET 1.1 SP1 and 2.0 under an install root of their own.
+        CreateDirectoryA("C:\\NetRoot", NULL);
+        CreateDirectoryA("C:\\NetRoot\\v1.1.4322", NULL);
+        CreateDirectoryA("C:\\NetRoot\\v2.0.50727", NULL);
+        CopyFileA((TestBinDirectory() + "mscorlib_1_1_4322_2032.dll").c_str(),
+                  "C:\\NetRoot\\v1.1.4322\\mscorlib.dll", FALSE);
+        CopyFileA((TestBinDirectory() + "mscorlib_2_0_50727_42.dll").c_str(),
+                  "C:\\NetRoot\\v2.0.50727\\mscorlib.dll", FALSE);
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\.NETFramework", 0, NULL, 0, KEY_ALL_ACCESS,
+                            NULL, &key, NULL) == ERROR_SUCCESS) {
+            RegSetValueExA(key, "InstallRoot", 0, REG_SZ, (const BYTE *)"C:\\NetRoot\\", 12);
+            RegCloseKey(key);
+        }
     }
 
     void SetUp() override
@@ -165,6 +179,7 @@ TEST_F(EndToEnd, BringUpEventsAndTearDownAsTheUserMeetsThem)
     EXPECT_EQ(std::to_string(apachePid), RemoteItemText(dialog, IDC_PROCESS_ID));
     std::string endpoints = RemoteItemText(dialog, IDC_IP_AND_PORT);
     EXPECT_EQ(0u, endpoints.find("0.0.0.0:28080 [all], 0.0.0.0:28443 [all], 127.0.0.1:")) << endpoints;
+    EXPECT_EQ("v1.1 SP 1, v2.0 ", RemoteItemText(dialog, IDC_NET_VERSION));
     EXPECT_EQ("v1.6", RemoteItemText(dialog, IDC_JDK_VERSION));
     EXPECT_EQ(0u, RemoteItemText(dialog, IDC_OS_VERSION).find("[Unknown] ")) << "Wine reports 6.1";
     EXPECT_NE(std::string::npos, RemoteItemText(dialog, IDC_IP_ADDRESS).find("127.0.0.1 [local]"));
@@ -245,6 +260,9 @@ TEST_F(EndToEnd, BringUpEventsAndTearDownAsTheUserMeetsThem)
         "\nClipping string to fit '210' Dialog Units [if needed]...\n",
         "\nNumber of system IPs detected: ",
         "\nOpening value 'InstallRoot' under key 'SOFTWARE\\Microsoft\\.NETFramework' via Registry...\n",
+        "\nValue Data: C:\\NetRoot\\\n",
+        "\n.NET v1.0 Runtime NOT Found.\n\n.NET v1.1 Runtime Found.\nFile:                 C:\\NetRoot\\v1.1.4322\\mscorlib.dll\n",
+        "RevisionNumber (QFE): 2032\n\n.NET v2.0 Runtime Found.\n",
         "\nOpening value 'CurrentVersion' under key 'SOFTWARE\\JavaSoft\\Java Development Kit' via Registry...\n",
         "\nValue Data: 1.6\n",
         "\nQuerying System Directories and Info...\n",
