@@ -5,6 +5,8 @@
 
 #include <string.h>
 
+#include <unordered_map>
+
 #include "network/network.h"
 
 namespace {
@@ -50,6 +52,9 @@ int BlockedNow;
 std::vector<IssuedObject> Issued;
 std::vector<PendingQuery> Pending;
 int NtQuerySystemCalls;
+// Where each (process id, handle value) first stands in the handles, so that
+// a duplication in a large table costs no scan of it.
+std::unordered_map<unsigned long long, size_t> HandleIndex;
 int TcpCalls;
 int IpCalls;
 
@@ -88,9 +93,18 @@ long DuplicateIndex(HANDLE handle)
     return (long)object->index;
 }
 
+unsigned long long HandleKey(DWORD processId, ULONG_PTR handle)
+{
+    return ((unsigned long long)processId << 32) | (unsigned long long)(handle & 0xFFFFFFFFu);
+}
+
 void BuildTableImage(SimulatedNetwork *network)
 {
     size_t n = network->handles.size();
+    HandleIndex.clear();
+    for (size_t i = 0; i < n; i++) {
+        HandleIndex.insert(std::make_pair(HandleKey(network->handles[i].processId, network->handles[i].handle), i));
+    }
     network->tableImage.assign(4 + 16 * n, 0);
     DWORD count = (DWORD)n;
     memcpy(&network->tableImage[0], &count, 4);
@@ -233,7 +247,14 @@ BOOL WINAPI SimulatedDuplicateHandle(HANDLE sourceProcess, HANDLE sourceHandle, 
         Fault("DuplicateHandle arguments");
     }
     DWORD pid = process->processId;
-    for (size_t i = 0; i < Current->handles.size(); i++) {
+    size_t first = 0;
+    auto known = HandleIndex.find(HandleKey(pid, (ULONG_PTR)sourceHandle));
+    if (known != HandleIndex.end() && known->second < Current->handles.size()
+        && Current->handles[known->second].processId == pid
+        && (ULONG_PTR)Current->handles[known->second].handle == (ULONG_PTR)sourceHandle) {
+        first = known->second;
+    }
+    for (size_t i = first; i < Current->handles.size(); i++) {
         const SimulatedHandle &h = Current->handles[i];
         if (h.processId == pid && (ULONG_PTR)h.handle == (ULONG_PTR)sourceHandle) {
             Current->duplicatedHandles.push_back(i);

@@ -6,8 +6,11 @@
 // connecting socket's row only after the process has sent on it, and an
 // accepted socket's row never; so the connection to itself is what gives
 // this service a connected row: the local side of its outgoing connection.
+// --connections N makes N such connections (each accepted at once, so the
+// backlog never fills) for the mapping benchmark; it stops early when the
+// system refuses more sockets.
 //
-//   qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self]
+//   qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self] [--connections N]
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
@@ -20,10 +23,12 @@
 namespace {
 
 const DWORD PollMs = 50;
+const int ConnectionsGivenBack = 256;
 
 std::string ServiceName;
 std::vector<std::string> ListenTexts;
 bool ConnectSelf;
+long Connections;
 SERVICE_STATUS_HANDLE StatusHandle;
 SERVICE_STATUS Status;
 HANDLE StopEvent;
@@ -92,6 +97,49 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
         }
     }
     std::vector<SOCKET> held;      // accepted and read from
+    std::vector<SOCKET> outgoing;  // --connections: the connecting sides
+    if (Connections > 0 && !listeners.empty()) {
+        sockaddr_in address;
+        int length = sizeof(address);
+        getsockname(listeners[0], (sockaddr *)&address, &length);
+        address.sin_addr.s_addr = inet_addr("127.0.0.1");
+        bool refused = false;
+        for (long k = 0; k < Connections && !refused; k++) {
+            SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            if (s == INVALID_SOCKET) {
+                refused = true;
+                break;
+            }
+            if (connect(s, (sockaddr *)&address, sizeof(address)) != 0) {
+                closesocket(s);
+                refused = true;
+                break;
+            }
+            send(s, "x", 1, 0);
+            outgoing.push_back(s);
+            SOCKET client = accept(listeners[0], NULL, NULL);
+            if (client == INVALID_SOCKET) {
+                refused = true;
+                break;
+            }
+            held.push_back(client);
+            if (k % 256 == 255) {
+                Status.dwCheckPoint++;
+                Report(SERVICE_START_PENDING);
+            }
+        }
+        // At the system's limit nothing else could open a file or a pipe
+        // (the service manager among them): give some connections back.
+        for (int k = 0; refused && k < ConnectionsGivenBack && !outgoing.empty(); k++) {
+            closesocket(outgoing.back());
+            outgoing.pop_back();
+            if (held.size() > outgoing.size()) {
+                closesocket(held.back());
+                held.pop_back();
+            }
+        }
+        Status.dwCheckPoint = 0;
+    }
     Report(SERVICE_RUNNING);
     while (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0) {
         fd_set readable;
@@ -124,6 +172,7 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
     for (SOCKET s : listeners) closesocket(s);
     for (SOCKET s : waiting) closesocket(s);
     for (SOCKET s : held) closesocket(s);
+    for (SOCKET s : outgoing) closesocket(s);
     if (self != INVALID_SOCKET) closesocket(self);
     Report(SERVICE_STOPPED);
 }
@@ -133,13 +182,14 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self]\n");
+        fprintf(stderr, "usage: qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self] [--connections N]\n");
         return 2;
     }
     ServiceName = argv[1];
     for (int i = 2; i < argc; i++) {
         if (strcmp(argv[i], "--listen") == 0 && i + 1 < argc) ListenTexts.push_back(argv[++i]);
         else if (strcmp(argv[i], "--connect-self") == 0) ConnectSelf = true;
+        else if (strcmp(argv[i], "--connections") == 0 && i + 1 < argc) Connections = atol(argv[++i]);
     }
     StopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     SERVICE_TABLE_ENTRYA table[2];

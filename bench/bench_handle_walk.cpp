@@ -1,0 +1,442 @@
+// The handle-walk fallback of the endpoint mapping (MapEndpointsByHandles,
+// with its walker thread and the log open as in the controller) over a
+// simulated system handle table of 100,000 entries, against a bare loop
+// over the same table that does only the necessary work: the two handle
+// table calls, the debug privilege, and for each file handle of a running
+// service the process open, the duplication, the name query (probe and
+// fetch, compared in place) and, for the TCP and UDP devices, the transport
+// query; no walker, no guard, no log. Both run against the simulated system
+// of tests/support (tests/support/simulated_network.h), whose calls are the
+// same for both and checked after each walk. Prints the medians and their
+// ratio, for the mapping as the controller runs it (its walker thread
+// started afresh: mappings come further apart than a walker waits) and with
+// the walker of a walk just before still waiting.
+//
+//   tools/wine-run build/bin/bench_handle_walk.exe [ROUNDS] [ENTRIES]
+#include <winsock2.h>
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/controller.h"
+#include "network/network.h"
+#include "services/services.h"
+#include "support/simulated_network.h"
+#include "support/test_support.h"
+
+namespace {
+
+const double Goal = 1.2;
+const DWORD ApachePid = 1200;
+const DWORD MySqlPid = 1300;
+const DWORD TomcatOldPid = 1400;
+const DWORD ProcessHandlesOther = 800;     // handles per other process
+LARGE_INTEGER Frequency;
+
+double Now()
+{
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return 1000.0 * (double)t.QuadPart / (double)Frequency.QuadPart;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// What a service process holds besides its plain objects: file handles by
+// name, some of them sockets on the TCP and UDP devices.
+struct FileHandleRow {
+    DWORD pid;
+    BYTE type;
+    const wchar_t *name;
+    int count;
+    const char *address;       // for the transport devices
+    USHORT firstPort;
+};
+
+const FileHandleRow ServiceFiles[] = {
+    { ApachePid, 28, L"\\Device\\Tcp", 4, "0.0.0.0", 80 },
+    { ApachePid, 28, L"\\Device\\Tcp", 4, "127.0.0.1", 49200 },
+    { ApachePid, 28, L"\\Device\\Afd", 40, NULL, 0 },
+    { ApachePid, 28, L"\\Device\\HarddiskVolume1\\www\\Apache22\\logs\\access.log", 30, NULL, 0 },
+    { ApachePid, 28, L"\\Device\\HarddiskVolume1\\www\\Apache22\\modules", 30, NULL, 0 },
+    { ApachePid, 28, L"\\Device\\NamedPipe\\apache-child", 12, NULL, 0 },
+    { ApachePid, 28, L"\\Device\\Tcp6", 2, NULL, 0 },
+    { ApachePid, 26, L"\\BaseNamedObjects\\ApacheSection", 8, NULL, 0 },
+    { MySqlPid, 28, L"\\Device\\Tcp", 2, "0.0.0.0", 3306 },
+    { MySqlPid, 28, L"\\Device\\Udp", 1, "0.0.0.0", 53 },
+    { MySqlPid, 28, L"\\Device\\Afd", 24, NULL, 0 },
+    { MySqlPid, 28, L"\\Device\\HarddiskVolume1\\www\\mysql\\data\\ibdata1", 40, NULL, 0 },
+    { MySqlPid, 28, L"\\Device\\KsecDD", 2, NULL, 0 },
+    // The stopped service's old process: in the table, never opened.
+    { TomcatOldPid, 28, L"\\Device\\Tcp", 2, "0.0.0.0", 8080 },
+    { TomcatOldPid, 28, L"\\Device\\HarddiskVolume1\\www\\Tomcat5\\logs\\catalina.log", 20, NULL, 0 },
+};
+
+// Object kinds that are not files (events, keys, threads, sections...).
+const BYTE OtherTypes[] = { 2, 5, 6, 7, 9, 11, 12, 13, 17, 20, 24 };
+
+struct ProcessPlan {
+    DWORD pid;
+    DWORD handles;
+};
+
+SimulatedHandle MakeHandle(DWORD pid, BYTE type, USHORT value, const wchar_t *name)
+{
+    SimulatedHandle h;
+    h.processId = pid;
+    h.typeNumber = type;
+    h.handle = value;
+    h.name = name;
+    return h;
+}
+
+// The whole table, grouped by process as the system lists it: other
+// processes with a fifth of their handles files, the services' processes
+// with their files spread among their other objects.
+void BuildHandleTable(SimulatedNetwork *system, size_t entries)
+{
+    std::vector<ProcessPlan> plan;
+    const ProcessPlan services[] = { { ApachePid, 600 }, { MySqlPid, 400 }, { TomcatOldPid, 300 } };
+    size_t servicesTotal = 0;
+    for (const ProcessPlan &p : services) servicesTotal += p.handles;
+    size_t others = entries > servicesTotal ? entries - servicesTotal : 0;
+    DWORD pid = 4;
+    while (others > 0) {
+        if (pid == ApachePid || pid == MySqlPid || pid == TomcatOldPid) {
+            for (const ProcessPlan &p : services) {
+                if (p.pid == pid) plan.push_back(p);
+            }
+        } else {
+            DWORD n = others < ProcessHandlesOther ? (DWORD)others : ProcessHandlesOther;
+            ProcessPlan p = { pid, n };
+            plan.push_back(p);
+            others -= n;
+        }
+        pid += 4;
+    }
+    for (const ProcessPlan &p : services) {
+        if (p.pid >= pid) plan.push_back(p);
+    }
+    system->handles.clear();
+    system->handles.reserve(entries);
+    unsigned int seed = 12345;
+    for (const ProcessPlan &p : plan) {
+        std::vector<SimulatedHandle> own;
+        for (const FileHandleRow &row : ServiceFiles) {
+            if (row.pid != p.pid) continue;
+            for (int k = 0; k < row.count; k++) {
+                SimulatedHandle h = MakeHandle(p.pid, row.type, 0, row.name);
+                if (row.address != NULL) {
+                    h.address = inet_addr(row.address);
+                    h.port = (USHORT)(row.firstPort + k);
+                }
+                own.push_back(h);
+            }
+        }
+        DWORD files = (DWORD)own.size();
+        DWORD plain = p.handles > files ? p.handles - files : 0;
+        std::vector<SimulatedHandle> all;
+        size_t next = 0;
+        DWORD total = plain + files;
+        for (DWORD k = 0; k < total; k++) {
+            seed = seed * 1103515245u + 12345u;
+            // Selection sampling: the files land spread over the process's slots.
+            DWORD filesLeft = (DWORD)(own.size() - next);
+            bool file = filesLeft > 0 && (seed >> 12) % (total - k) < filesLeft;
+            if (file) {
+                all.push_back(own[next++]);
+            } else if (p.pid != ApachePid && p.pid != MySqlPid && p.pid != TomcatOldPid && (seed >> 8) % 5 == 0) {
+                all.push_back(MakeHandle(p.pid, 28, 0, L"\\Device\\HarddiskVolume1\\Windows\\System32"));
+            } else {
+                all.push_back(MakeHandle(p.pid, OtherTypes[(seed >> 4) % sizeof(OtherTypes)], 0, L""));
+            }
+        }
+        for (size_t k = 0; k < all.size(); k++) {
+            all[k].handle = (USHORT)(4 + 4 * k);
+            system->handles.push_back(all[k]);
+        }
+    }
+    system->handles.resize(std::min(system->handles.size(), entries));
+}
+
+void SetService(int i, int installed, DWORD state, DWORD pid)
+{
+    ServiceEntry &entry = ServiceTable.entries[i];
+    entry.bInstalled = installed;
+    memset(&entry.ssStatus, 0, sizeof(entry.ssStatus));
+    entry.ssStatus.dwCurrentState = state;
+    entry.ssStatus.dwProcessId = pid;
+}
+
+void ClearRecordings(SimulatedNetwork *system)
+{
+    system->lookups.clear();
+    system->handleTableLengths.clear();
+    system->openedProcesses.clear();
+    system->duplicatedHandles.clear();
+    system->namedHandles.clear();
+    system->transportQueries.clear();
+    system->faults.clear();
+}
+
+// What one walk made the system do, to check that both sides did the same.
+struct WalkCalls {
+    size_t opened, duplicated, named, transport, faults;
+    int openObjects;
+    ServiceEndpoints endpoints[SERVICE_COUNT];
+};
+
+WalkCalls Observed(const SimulatedNetwork &system, const ServiceEndpoints endpoints[SERVICE_COUNT])
+{
+    WalkCalls calls;
+    calls.opened = system.openedProcesses.size();
+    calls.duplicated = system.duplicatedHandles.size();
+    calls.named = system.namedHandles.size();
+    calls.transport = system.transportQueries.size();
+    calls.faults = system.faults.size();
+    calls.openObjects = system.openObjects;
+    memcpy(calls.endpoints, endpoints, sizeof(calls.endpoints));
+    return calls;
+}
+
+bool SameCalls(const WalkCalls &a, const WalkCalls &b)
+{
+    return a.opened == b.opened && a.duplicated == b.duplicated && a.named == b.named
+        && a.transport == b.transport && a.faults == 0 && b.faults == 0 && a.openObjects == 0
+        && b.openObjects == 0 && memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
+}
+
+// --- The bare loop ---------------------------------------------------------
+
+#pragma pack(push, 1)
+struct BareEntry {
+    ULONG ProcessId;
+    BYTE ObjectTypeNumber;
+    BYTE Flags;
+    USHORT Handle;
+    ULONG Object;
+    ULONG GrantedAccess;
+};
+#pragma pack(pop)
+
+struct BareName {
+    USHORT Length;
+    USHORT MaximumLength;
+    WCHAR *Buffer;
+};
+
+struct BareIoStatus {
+    LONG Status;
+    ULONG_PTR Information;
+};
+
+bool NameIs(const BareName *name, const wchar_t *device, size_t length)
+{
+    return name->Buffer != NULL && name->Length == length * sizeof(WCHAR)
+        && memcmp(name->Buffer, device, length * sizeof(WCHAR)) == 0;
+}
+
+void BareEnableDebugPrivilege()
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    TOKEN_PRIVILEGES privileges;
+    memset(&privileges, 0, sizeof(privileges));
+    privileges.PrivilegeCount = 1;
+    if (LookupPrivilegeValueA(NULL, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
+        privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+        DWORD returned = 0;
+        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, &returned);
+    }
+    CloseHandle(token);
+}
+
+void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints[SERVICE_COUNT])
+{
+    static const wchar_t tcp[] = L"\\Device\\Tcp";
+    static const wchar_t udp[] = L"\\Device\\Udp";
+    HANDLE process = NetworkCalls.pOpenProcess(0x450, FALSE, entry->ProcessId);
+    if (process == NULL) return;
+    HANDLE duplicate = NULL;
+    if (!NetworkCalls.pDuplicateHandle(process, (HANDLE)(ULONG_PTR)entry->Handle, GetCurrentProcess(),
+                                       &duplicate, 0xF0000, FALSE, 0)) {
+        NetworkCalls.pCloseHandle(process);
+        return;
+    }
+    BYTE probe[8];
+    ULONG length = sizeof(probe);
+    BYTE *buffer = probe;
+    LONG status = SimulatedNtQueryObject(duplicate, 1, probe, sizeof(probe), &length);
+    if (status == (LONG)0x80000005) {
+        buffer = (BYTE *)malloc(length);
+        status = buffer ? SimulatedNtQueryObject(duplicate, 1, buffer, length, &length) : -1;
+    }
+    const BareName *name = (const BareName *)buffer;
+    if (status >= 0 && buffer != NULL
+        && (NameIs(name, tcp, wcslen(tcp)) || NameIs(name, udp, wcslen(udp)))) {
+        BYTE request[24];
+        BYTE answer[128];
+        BareIoStatus io;
+        DWORD queryType = 3;
+        memset(request, 0, sizeof(request));
+        memcpy(request + 16, &queryType, sizeof(queryType));
+        HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+        if (event != NULL) {
+            status = SimulatedNtDeviceIoControlFile(duplicate, event, NULL, NULL, &io, 0x210012, request,
+                                                    sizeof(request), answer, sizeof(answer));
+            CloseHandle(event);
+            ServiceEndpoints &record = endpoints[service];
+            if (status == 0 && record.count < ENDPOINT_SLOTS) {
+                USHORT port;
+                DWORD address;
+                memcpy(&port, answer + 12, sizeof(port));
+                memcpy(&address, answer + 14, sizeof(address));
+                record.slots[record.count].address = address;
+                record.slots[record.count].port = ntohs(port);
+                record.count++;
+            }
+        }
+    }
+    if (buffer != probe) free(buffer);
+    NetworkCalls.pCloseHandle(duplicate);
+    NetworkCalls.pCloseHandle(process);
+}
+
+void BareHandleWalk(ServiceEndpoints endpoints[SERVICE_COUNT])
+{
+    ULONG length = 20;
+    ULONG returned = 0;
+    BYTE *table = (BYTE *)malloc(length);
+    if (table == NULL) return;
+    LONG status = SimulatedNtQuerySystemInformation(16, table, length, &returned);
+    if (status == (LONG)0xC0000004) {
+        free(table);
+        length = returned;
+        table = (BYTE *)malloc(length);
+        if (table == NULL) return;
+        status = SimulatedNtQuerySystemInformation(16, table, length, &returned);
+    }
+    if (status == 0) {
+        BareEnableDebugPrivilege();
+        DWORD pids[SERVICE_COUNT];
+        bool running[SERVICE_COUNT];
+        for (int i = 0; i < SERVICE_COUNT; i++) {
+            running[i] = ServiceTable.entries[i].bInstalled == 1
+                      && ServiceTable.entries[i].ssStatus.dwCurrentState == SERVICE_RUNNING;
+            pids[i] = ServiceTable.entries[i].ssStatus.dwProcessId;
+        }
+        DWORD count;
+        memcpy(&count, table, sizeof(count));
+        const BareEntry *entries = (const BareEntry *)(table + sizeof(DWORD));
+        for (DWORD k = 0; k < count; k++) {
+            if (entries[k].ObjectTypeNumber != 26 && entries[k].ObjectTypeNumber != 28) continue;
+            for (int i = 0; i < SERVICE_COUNT; i++) {
+                if (running[i] && pids[i] == entries[k].ProcessId) BareExamine(&entries[k], i, endpoints);
+            }
+        }
+    }
+    free(table);
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    int rounds = argc > 1 ? atoi(argv[1]) : 15;
+    size_t entries = argc > 2 ? (size_t)atol(argv[2]) : 100000;
+    if (rounds < 1) rounds = 1;
+    QueryPerformanceFrequency(&Frequency);
+
+    SimulatedNetwork system;
+    BuildHandleTable(&system, entries);
+    SetService(0, 1, SERVICE_RUNNING, ApachePid);
+    SetService(1, 1, SERVICE_RUNNING, MySqlPid);
+    SetService(2, 1, SERVICE_STOPPED, TomcatOldPid);
+    SetService(3, 0, 0, 0);
+    size_t candidates = 0;
+    for (const SimulatedHandle &h : system.handles) {
+        if ((h.typeNumber == 26 || h.typeNumber == 28) && (h.processId == ApachePid || h.processId == MySqlPid)) {
+            candidates++;
+        }
+    }
+
+    // The calls every walk must make, from one bare walk.
+    ClearRecordings(&system);
+    InstallSimulatedNetwork(&system);
+    ServiceEndpoints reference[SERVICE_COUNT];
+    memset(reference, 0, sizeof(reference));
+    BareHandleWalk(reference);
+    WalkCalls expected = Observed(system, reference);
+
+    // The mapping as in the controller: a walker started afresh (mappings
+    // come seconds apart, longer than a walker waits), and one reused while
+    // the previous walk's walker still waits.
+    std::vector<double> fresh, parked, bare;
+    int mismatches = 0;
+    for (int round = 0; round < rounds; round++) {
+        for (int turn = 0; turn < 3; turn++) {
+            int side = (turn + round) % 3;
+            ClearRecordings(&system);
+            InstallSimulatedNetwork(&system);
+            ServiceEndpoints endpoints[SERVICE_COUNT];
+            memset(endpoints, 0, sizeof(endpoints));
+            memset(EndpointTable, 0, sizeof(EndpointTable));
+            WalkCalls observed;
+            // The fresh walk and the bare loop start with no walker left: under
+            // the emulation every thread runs slower while another lives.
+            if (side == 0 || side == 2) {
+                for (int k = 0; k < 300 && HandleWalkerThreads() > 0; k++) Sleep(10);
+                Sleep(20);
+            }
+            if (side == 0 || side == 1) {
+                if (side == 1) {
+                    // A walk just now leaves its walker waiting.
+                    MapEndpointsByHandles();
+                    ClearRecordings(&system);
+                    InstallSimulatedNetwork(&system);
+                    memset(EndpointTable, 0, sizeof(EndpointTable));
+                }
+                OpenFreshControllerLog();
+                double start = Now();
+                MapEndpointsByHandles();
+                double elapsed = Now() - start;
+                ControllerLogClose();
+                (side == 0 ? fresh : parked).push_back(elapsed);
+                observed = Observed(system, EndpointTable);
+            } else {
+                double start = Now();
+                BareHandleWalk(endpoints);
+                bare.push_back(Now() - start);
+                observed = Observed(system, endpoints);
+            }
+            if (!SameCalls(observed, expected)) mismatches++;
+        }
+    }
+    std::string log = ReadControllerLog();
+    RemoveSimulatedNetwork();
+
+    double f = Median(fresh), p = Median(parked), b = Median(bare);
+    printf("handle walk over %u simulated handle-table entries, %u candidate handles of running services"
+           " (%u named, %u transport queries), %d rounds (medians)\n",
+           (unsigned)system.handles.size(), (unsigned)candidates, (unsigned)expected.named,
+           (unsigned)expected.transport, rounds);
+    printf("  endpoints recorded: Apache2.2 %lu, MySQL %lu; log of one walk: %u bytes\n",
+           (unsigned long)expected.endpoints[0].count, (unsigned long)expected.endpoints[1].count,
+           (unsigned)log.size());
+    if (mismatches > 0) {
+        printf("  %d walks did not make the calls of the bare walk or recorded other endpoints\n", mismatches);
+    }
+    printf("  MapEndpointsByHandles %.2f ms, bare loop %.2f ms, ratio %.3f (goal at most %.1f)\n", f, b, f / b, Goal);
+    printf("  with the previous walk's walker still waiting: %.2f ms, ratio %.3f\n", p, p / b);
+    return mismatches == 0 ? 0 : 1;
+}
