@@ -14,28 +14,6 @@
 
 namespace {
 
-std::string Hex(DWORD value)
-{
-    char text[16];
-    snprintf(text, sizeof(text), "%#010x", (unsigned)value);
-    return text;
-}
-
-// The status block the query writes for these values.
-std::string StatusBlock(const SERVICE_STATUS_PROCESS &s)
-{
-    return "\nStatus of Service:\n"
-           "\tService Type: " + Hex(s.dwServiceType) + "\n"
-           "\tCurrent State: " + Hex(s.dwCurrentState) + "\n"
-           "\tControls Accepted: " + Hex(s.dwControlsAccepted) + "\n"
-           "\tWin32 Exit Code: " + std::to_string((int)s.dwWin32ExitCode) + "\n"
-           "\tService Specific Exit Code: " + std::to_string((int)s.dwServiceSpecificExitCode) + "\n"
-           "\tCheck Point: " + std::to_string((int)s.dwCheckPoint) + "\n"
-           "\tWait Hint: " + std::to_string((int)s.dwWaitHint) + "\n"
-           "\tProcess Id: " + std::to_string((int)s.dwProcessId) + "\n"
-           "\tService Flags: " + Hex(s.dwServiceFlags) + "\n";
-}
-
 SERVICE_STATUS_PROCESS Settled(DWORD state, DWORD controls, DWORD pid)
 {
     SERVICE_STATUS_PROCESS s;
@@ -60,7 +38,7 @@ std::string ConfigBlock(const std::string &name, DWORD startType)
 {
     return "\nConfiguration of Service:\n"
            "\tService Type: 0x00000010\n"
-           "\tStart Type: " + Hex(startType) + "\n"
+           "\tStart Type: " + HexText(startType) + "\n"
            "\tError Control: 0x00000001\n"
            "\tBinary Path Name: \"" + TestServiceProgram() + "\" run \"" + name + "\"\n"
            "\tService Start Name: LocalSystem\n"

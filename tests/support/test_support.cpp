@@ -46,3 +46,24 @@ std::string Between(const std::string &text, const std::string &from, const std:
     size_t end = to.empty() ? std::string::npos : text.find(to, start + from.size());
     return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
+
+std::string HexText(DWORD value)
+{
+    char text[16];
+    snprintf(text, sizeof(text), "%#010x", (unsigned)value);
+    return text;
+}
+
+std::string StatusBlock(const SERVICE_STATUS_PROCESS &s)
+{
+    return "\nStatus of Service:\n"
+           "\tService Type: " + HexText(s.dwServiceType) + "\n"
+           "\tCurrent State: " + HexText(s.dwCurrentState) + "\n"
+           "\tControls Accepted: " + HexText(s.dwControlsAccepted) + "\n"
+           "\tWin32 Exit Code: " + std::to_string((int)s.dwWin32ExitCode) + "\n"
+           "\tService Specific Exit Code: " + std::to_string((int)s.dwServiceSpecificExitCode) + "\n"
+           "\tCheck Point: " + std::to_string((int)s.dwCheckPoint) + "\n"
+           "\tWait Hint: " + std::to_string((int)s.dwWaitHint) + "\n"
+           "\tProcess Id: " + std::to_string((int)s.dwProcessId) + "\n"
+           "\tService Flags: " + HexText(s.dwServiceFlags) + "\n";
+}

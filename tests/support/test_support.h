@@ -26,6 +26,11 @@ std::string ListBoxText(HWND dialog, int id, int row);
 std::vector<std::string> ListBoxTexts(HWND dialog, int id);
 int ListBoxSelection(HWND dialog, int id);
 
+// The status block the service status query logs for these values, and
+// the "%#010x" form of a value that it uses.
+std::string HexText(DWORD value);
+std::string StatusBlock(const SERVICE_STATUS_PROCESS &status);
+
 // Writes a file (binary) and returns whether it worked.
 bool WriteWholeFile(const std::string &path, const std::string &content);
 bool FileExistsA(const std::string &path);
