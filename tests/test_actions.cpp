@@ -85,11 +85,11 @@ protected:
     }
     void Install(const char *name, const char *arguments = "", DWORD startType = SERVICE_DEMAND_START)
     {
-        TestServiceSpec spec;
-        spec.name = name;
-        spec.runArguments = arguments;
-        spec.startType = startType;
-        ASSERT_EQ("", InstallTestService(spec));
+        TestServiceSetup setup;
+        setup.name = name;
+        setup.runArguments = arguments;
+        setup.startType = startType;
+        ASSERT_EQ("", InstallTestService(setup));
     }
     // Opens the table, then starts the log afresh so that only the action's
     // lines are in it.
@@ -264,10 +264,10 @@ TEST_F(ActionsTest, AlreadyDisabledAndAlreadyEnabledGoToStandardOutputOnly)
 
 TEST_F(ActionsTest, RefusedStartIsLoggedWithItsError)
 {
-    TestServiceSpec spec;
-    spec.name = "Apache2.2";
-    spec.binaryPathOverride = "C:\\www\\missing\\httpd.exe";
-    ASSERT_EQ("", InstallTestService(spec));
+    TestServiceSetup setup;
+    setup.name = "Apache2.2";
+    setup.binaryPathOverride = "C:\\www\\missing\\httpd.exe";
+    ASSERT_EQ("", InstallTestService(setup));
     // What the manager answers to this start, asked independently.
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, "Apache2.2", SERVICE_START);

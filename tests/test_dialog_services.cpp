@@ -59,15 +59,15 @@ protected:
     void Install(const char *name, const std::string &arguments = "", DWORD startType = SERVICE_DEMAND_START,
                  const char *description = nullptr)
     {
-        TestServiceSpec spec;
-        spec.name = name;
-        spec.runArguments = arguments;
-        spec.startType = startType;
+        TestServiceSetup setup;
+        setup.name = name;
+        setup.runArguments = arguments;
+        setup.startType = startType;
         if (description) {
-            spec.description = description;
-            spec.hasDescription = true;
+            setup.description = description;
+            setup.hasDescription = true;
         }
-        ASSERT_EQ("", InstallTestService(spec));
+        ASSERT_EQ("", InstallTestService(setup));
     }
     void Bring()
     {

@@ -131,7 +131,7 @@ protected:
 
     void InstallStack(const std::string &tomcatArguments)
     {
-        TestServiceSpec apache;
+        TestServiceSetup apache;
         apache.name = "Apache2.2";
         apache.hasDescription = true;
         apache.description = "Apache/2.2 web server";
@@ -139,7 +139,7 @@ protected:
         apache.runArguments = ApacheRunArguments("--connect-self");
         ASSERT_EQ("", InstallTestService(apache));
         ASSERT_EQ("", StartTestService("Apache2.2", SERVICE_RUNNING, 60000));
-        TestServiceSpec mysql;
+        TestServiceSetup mysql;
         mysql.name = "MySQL";
         mysql.hasDescription = true;
         mysql.description = "MySQL database server";
@@ -147,7 +147,7 @@ protected:
         mysql.runArguments = "--listen 0.0.0.0:3306";
         ASSERT_EQ("", InstallTestService(mysql));
         ASSERT_EQ("", StartTestService("MySQL", SERVICE_RUNNING, 60000));
-        TestServiceSpec tomcat;
+        TestServiceSetup tomcat;
         tomcat.name = "Tomcat5";
         tomcat.runArguments = tomcatArguments;
         ASSERT_EQ("", InstallTestService(tomcat));

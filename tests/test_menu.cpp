@@ -248,7 +248,7 @@ protected:
     }
     void StartWebServer(const std::string &listen)
     {
-        TestServiceSpec server;
+        TestServiceSetup server;
         server.name = "Apache2.2";
         server.runArguments = "--listen " + listen;
         ASSERT_EQ("", InstallTestService(server));

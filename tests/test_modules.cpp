@@ -217,10 +217,10 @@ const char *const ServerModuleNames[] = {
 // Installs Apache2.2 as the module service with these run options.
 std::string InstallModuleServer(const std::string &options)
 {
-    TestServiceSpec spec;
-    spec.name = "Apache2.2";
-    spec.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_module_service.exe\" run Apache2.2" + options;
-    return InstallTestService(spec);
+    TestServiceSetup setup;
+    setup.name = "Apache2.2";
+    setup.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_module_service.exe\" run Apache2.2" + options;
+    return InstallTestService(setup);
 }
 
 // Apache2.2 loading the module under every name of ServerModuleNames.
@@ -377,7 +377,7 @@ TEST_F(ModuleListsTest, StoppedStartingAndAbsentServerShowPlaceholders)
 
     // Installed and stopped: the placeholder replaces the names of an
     // earlier fill, in the lists and in the list boxes.
-    TestServiceSpec starting;
+    TestServiceSetup starting;
     starting.name = "Apache2.2";
     starting.runArguments = "--start-forever";
     ASSERT_EQ("", InstallTestService(starting));

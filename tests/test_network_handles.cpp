@@ -417,7 +417,7 @@ NetworkProcedure RealNtdllOnly(const char *module, const char *procedure)
 TEST(HandleWalkUnderWine, WalksTheRealHandleTableOfARunningService)
 {
     RemoveAllManagedServices();
-    TestServiceSpec apache;
+    TestServiceSetup apache;
     apache.name = "Apache2.2";
     apache.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" Apache2.2 "
                                 "--listen 127.0.0.1:0 --connect-self";

@@ -114,11 +114,11 @@ protected:
     // The endpoint service of tests/tools under a managed name.
     DWORD StartService(const char *name, const std::string &arguments)
     {
-        TestServiceSpec spec;
-        spec.name = name;
-        spec.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" \"" + name + "\" " +
+        TestServiceSetup setup;
+        setup.name = name;
+        setup.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" \"" + name + "\" " +
                                   arguments;
-        std::string installed = InstallTestService(spec);
+        std::string installed = InstallTestService(setup);
         EXPECT_EQ("", installed);
         std::string started = StartTestService(name, SERVICE_RUNNING, 30000);
         EXPECT_EQ("", started);
@@ -150,7 +150,7 @@ TEST_F(TcpTableTest, ListeningServiceWithLocalConnectionRecordsBothEndpointsInTa
     USHORT port = FreePorts(1)[0];
     DWORD apache = StartService("Apache2.2", "--listen 0.0.0.0:" + std::to_string(port) + " --connect-self");
     DWORD w3svc = StartService("W3svc", "");   // running, no socket
-    TestServiceSpec mysql;
+    TestServiceSetup mysql;
     mysql.name = "MySQL";
     ASSERT_EQ("", InstallTestService(mysql));
     ASSERT_FALSE(HasFailure());

@@ -156,20 +156,20 @@ protected:
 
 TEST_F(PanelTest, RowsShowEachServiceAsQueried)
 {
-    TestServiceSpec apache;
+    TestServiceSetup apache;
     apache.name = "Apache2.2";
     apache.startType = SERVICE_AUTO_START;
     ASSERT_EQ("", InstallTestService(apache));
     ASSERT_EQ("", StartTestService("Apache2.2", SERVICE_RUNNING, 30000));
     // Stopped, having reported a service-specific exit code 3.
-    TestServiceSpec mysql;
+    TestServiceSetup mysql;
     mysql.name = "MySQL";
     mysql.runArguments = "--stop-specific 3";
     ASSERT_EQ("", InstallTestService(mysql));
     ASSERT_EQ("", StartTestService("MySQL", SERVICE_RUNNING, 30000));
     ASSERT_EQ("", StopTestService("MySQL", 30000));
     // Running, reporting a service-specific exit code 3.
-    TestServiceSpec w3;
+    TestServiceSetup w3;
     w3.name = "W3svc";
     w3.runArguments = "--running-specific 3";
     ASSERT_EQ("", InstallTestService(w3));
@@ -188,10 +188,10 @@ TEST_F(PanelTest, RowsShowEachServiceAsQueried)
 
 TEST_F(PanelTest, RefreshRewritesOnlyItsRowAndKeepsTheSelection)
 {
-    TestServiceSpec spec;
+    TestServiceSetup setup;
     for (const char *name : { "Apache2.2", "Tomcat5" }) {
-        spec.name = name;
-        ASSERT_EQ("", InstallTestService(spec));
+        setup.name = name;
+        ASSERT_EQ("", InstallTestService(setup));
     }
     ASSERT_EQ("", StartTestService("Tomcat5", SERVICE_RUNNING, 30000));
     OpenTable();
@@ -226,12 +226,12 @@ TEST_F(PanelTest, RefreshRewritesOnlyItsRowAndKeepsTheSelection)
 
 TEST_F(PanelTest, PendingRowsCarryTheProgressDots)
 {
-    TestServiceSpec slowStop;
+    TestServiceSetup slowStop;
     slowStop.name = "MySQL";
     slowStop.runArguments = "--stop-delay 30000";
     ASSERT_EQ("", InstallTestService(slowStop));
     ASSERT_EQ("", StartTestService("MySQL", SERVICE_RUNNING, 30000));
-    TestServiceSpec pending;
+    TestServiceSetup pending;
     pending.name = "Tomcat5";
     pending.runArguments = "--start-forever";
     ASSERT_EQ("", InstallTestService(pending));
@@ -278,7 +278,7 @@ TEST_F(PanelTest, DetailsOfAServiceThatIsNotInstalled)
 
 TEST_F(PanelTest, DetailsOfRunningAndStoppedServices)
 {
-    TestServiceSpec apache;
+    TestServiceSetup apache;
     apache.name = "Apache2.2";
     apache.description = "Test web server";
     apache.hasDescription = true;
@@ -286,7 +286,7 @@ TEST_F(PanelTest, DetailsOfRunningAndStoppedServices)
     ASSERT_EQ("", StartTestService("Apache2.2", SERVICE_RUNNING, 30000));
     DWORD pid = 0;
     ASSERT_EQ((DWORD)SERVICE_RUNNING, QueryTestServiceState("Apache2.2", &pid));
-    TestServiceSpec mysql;
+    TestServiceSetup mysql;
     mysql.name = "MySQL";
     mysql.binaryPathOverride = "C:\\www\\MySQL\\bin\\mysqld.exe";
     ASSERT_EQ("", InstallTestService(mysql));
@@ -317,7 +317,7 @@ TEST_F(PanelTest, DetailsOfRunningAndStoppedServices)
 
 TEST_F(PanelTest, FailedConfigurationQueryLeavesThePathFieldEmpty)
 {
-    TestServiceSpec apache;
+    TestServiceSetup apache;
     apache.name = "Apache2.2";
     apache.description = "Test web server";
     apache.hasDescription = true;
@@ -338,7 +338,7 @@ TEST_F(PanelTest, FailedConfigurationQueryLeavesThePathFieldEmpty)
 
 TEST_F(PanelTest, LongDescriptionAndPathAreClippedToTheFieldWidth)
 {
-    TestServiceSpec apache;
+    TestServiceSetup apache;
     apache.name = "Apache2.2";
     apache.description = "Apache/2.2 HTTP Server of the local web-development stack, serving PHP "
                          "and Perl pages and the servlet container's applications to this machine";

@@ -58,13 +58,13 @@ protected:
     void SetUp() override
     {
         RemoveAllManagedServices();
-        TestServiceSpec spec;
-        spec.name = "Apache2.2";
-        spec.startType = SERVICE_AUTO_START;
-        ASSERT_EQ("", InstallTestService(spec));
-        spec.name = "MySQL";
-        spec.startType = SERVICE_DEMAND_START;
-        ASSERT_EQ("", InstallTestService(spec));
+        TestServiceSetup setup;
+        setup.name = "Apache2.2";
+        setup.startType = SERVICE_AUTO_START;
+        ASSERT_EQ("", InstallTestService(setup));
+        setup.name = "MySQL";
+        setup.startType = SERVICE_DEMAND_START;
+        ASSERT_EQ("", InstallTestService(setup));
         CreateDirectoryA("C:\\www", NULL);
         CreateDirectoryA("C:\\www\\suite-data", NULL);
     }

@@ -72,7 +72,7 @@ TEST_F(ServiceTableTest, NoServiceInstalledOpensAndClosesWithExactLog)
 
 TEST_F(ServiceTableTest, InstalledServiceLogsStatusConfigurationAndDescriptionBlocks)
 {
-    TestServiceSpec mysql;
+    TestServiceSetup mysql;
     mysql.name = "MySQL";
     mysql.description = "Test database server";
     mysql.hasDescription = true;
@@ -137,7 +137,7 @@ TEST_F(ServiceTableTest, InstalledServiceLogsStatusConfigurationAndDescriptionBl
 
 TEST_F(ServiceTableTest, ServiceWithoutDescriptionAndStoppedState)
 {
-    TestServiceSpec tomcat;
+    TestServiceSetup tomcat;
     tomcat.name = "Tomcat5";
     ASSERT_EQ("", InstallTestService(tomcat));
     EXPECT_EQ(1, ServiceTableOpen());
@@ -208,7 +208,7 @@ TEST(ServiceConfigurationLog, OptionalLinesFollowTheirConditions)
 
 TEST_F(ServiceTableTest, ConfigurationLargerThanTheBlockFailsAndLeavesItZeroFilled)
 {
-    TestServiceSpec apache;
+    TestServiceSetup apache;
     apache.name = "Apache2.2";
     apache.binaryPathOverride = "C:\\www\\Apache22\\bin\\httpd.exe " + std::string(5000, 'x');
     ASSERT_EQ("", InstallTestService(apache));
@@ -233,10 +233,10 @@ void *FailingAllocator(size_t size)
 
 TEST_F(ServiceTableTest, AllocationFailurePartWayLeavesRowsWithoutBuffersNotInstalled)
 {
-    TestServiceSpec spec;
+    TestServiceSetup setup;
     for (const char *name : { "Apache2.2", "MySQL" }) {
-        spec.name = name;
-        ASSERT_EQ("", InstallTestService(spec));
+        setup.name = name;
+        ASSERT_EQ("", InstallTestService(setup));
     }
     // Row 0 gets both blocks, row 1 only its configuration block.
     AllocationsBeforeFailure = 3;

@@ -137,7 +137,7 @@ int RemoteListBoxSelection(HWND dialog, int id)
 int CountProcessHandles(DWORD pid)
 {
     typedef LONG (NTAPI *QuerySystem)(ULONG, PVOID, ULONG, PULONG);
-    QuerySystem query = (QuerySystem)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
+    QuerySystem query = (QuerySystem)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation");
     if (!query) return -1;
     // Class 16: a ULONG count, then 16-byte entries whose first ULONG is the owner's pid.
     std::vector<BYTE> table(1 << 16);

@@ -132,31 +132,31 @@ void RemoveAllManagedServices()
     for (const char *name : names) RemoveTestService(name);
 }
 
-std::string InstallTestService(const TestServiceSpec &spec)
+std::string InstallTestService(const TestServiceSetup &setup)
 {
-    std::string removed = RemoveTestService(spec.name);
+    std::string removed = RemoveTestService(setup.name);
     if (!removed.empty()) return removed;
 
-    std::string path = spec.binaryPathOverride;
+    std::string path = setup.binaryPathOverride;
     if (path.empty()) {
-        path = "\"" + TestServiceProgram() + "\" run \"" + spec.name + "\"";
-        if (!spec.runArguments.empty()) path += " " + spec.runArguments;
+        path = "\"" + TestServiceProgram() + "\" run \"" + setup.name + "\"";
+        if (!setup.runArguments.empty()) path += " " + setup.runArguments;
     }
     SC_HANDLE manager = OpenManager();
     if (!manager) return Failure("OpenSCManager");
-    std::wstring wideName = Widen(spec.name);
+    std::wstring wideName = Widen(setup.name);
     std::wstring widePath = Widen(path);
-    std::wstring wideGroup = Widen(spec.loadOrderGroup);
-    std::wstring wideAccount = Widen(spec.account);
-    std::wstring deps = spec.dependencies;
+    std::wstring wideGroup = Widen(setup.loadOrderGroup);
+    std::wstring wideAccount = Widen(setup.account);
+    std::wstring deps = setup.dependencies;
     if (!deps.empty()) deps.push_back(L'\0');
     SC_HANDLE service = CreateServiceW(manager, wideName.c_str(), wideName.c_str(),
-        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, spec.startType, SERVICE_ERROR_NORMAL,
+        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, setup.startType, SERVICE_ERROR_NORMAL,
         widePath.c_str(),
-        spec.loadOrderGroup.empty() ? NULL : wideGroup.c_str(),
+        setup.loadOrderGroup.empty() ? NULL : wideGroup.c_str(),
         NULL,
         deps.empty() ? NULL : deps.c_str(),
-        spec.account.empty() ? NULL : wideAccount.c_str(),
+        setup.account.empty() ? NULL : wideAccount.c_str(),
         NULL);
     if (!service) {
         std::string failure = Failure("CreateService");
@@ -164,8 +164,8 @@ std::string InstallTestService(const TestServiceSpec &spec)
         return failure;
     }
     std::string result;
-    if (spec.hasDescription) {
-        std::wstring wideDescription = Widen(spec.description);
+    if (setup.hasDescription) {
+        std::wstring wideDescription = Widen(setup.description);
         SERVICE_DESCRIPTIONW description;
         description.lpDescription = (LPWSTR)wideDescription.c_str();
         if (!ChangeServiceConfig2W(service, SERVICE_CONFIG_DESCRIPTION, &description)) {

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <string>
 
-struct TestServiceSpec {
+struct TestServiceSetup {
     std::string name;             // service name, e.g. "Apache2.2"
     std::string runArguments;     // what the service does: --listen, --load, delays...
     std::string description;      // registered description; empty: none
@@ -26,7 +26,7 @@ std::string TestServiceProgram();
 
 // Installs (replacing an existing service of that name). Returns an empty
 // string on success, else the failing call and its error.
-std::string InstallTestService(const TestServiceSpec &spec);
+std::string InstallTestService(const TestServiceSetup &setup);
 std::string StartTestService(const std::string &name, DWORD waitForState, DWORD timeoutMs);
 std::string StopTestService(const std::string &name, DWORD timeoutMs);
 // Stops (if running) and deletes; waits until the name is gone.

@@ -233,33 +233,33 @@ static std::string Quote(const std::string &text)
 
 static int Install(int argc, char **argv)
 {
-    TestServiceSpec spec;
-    spec.name = argv[2];
+    TestServiceSetup setup;
+    setup.name = argv[2];
     int i = 3;
     for (; i < argc; i++) {
         std::string option = argv[i];
         const char *value = (i + 1 < argc) ? argv[i + 1] : "";
         if (option == "--") { i++; break; }
-        if (option == "--description") { spec.description = value; spec.hasDescription = true; i++; }
+        if (option == "--description") { setup.description = value; setup.hasDescription = true; i++; }
         else if (option == "--start") {
             std::string v = value; i++;
-            spec.startType = v == "auto" ? SERVICE_AUTO_START : v == "disabled" ? SERVICE_DISABLED : SERVICE_DEMAND_START;
+            setup.startType = v == "auto" ? SERVICE_AUTO_START : v == "disabled" ? SERVICE_DISABLED : SERVICE_DEMAND_START;
         }
-        else if (option == "--group") { spec.loadOrderGroup = value; i++; }
-        else if (option == "--account") { spec.account = value; i++; }
+        else if (option == "--group") { setup.loadOrderGroup = value; i++; }
+        else if (option == "--account") { setup.account = value; i++; }
         else if (option == "--depends") {
             std::string v = value; i++;
-            spec.dependencies += std::wstring(v.begin(), v.end());
-            spec.dependencies.push_back(L'\0');
+            setup.dependencies += std::wstring(v.begin(), v.end());
+            setup.dependencies.push_back(L'\0');
         }
     }
     for (; i < argc; i++) {
-        if (!spec.runArguments.empty()) spec.runArguments += " ";
-        spec.runArguments += Quote(argv[i]);
+        if (!setup.runArguments.empty()) setup.runArguments += " ";
+        setup.runArguments += Quote(argv[i]);
     }
-    if (!spec.dependencies.empty()) spec.dependencies.pop_back();
-    std::string result = InstallTestService(spec);
-    if (!result.empty()) { fprintf(stderr, "install %s: %s\n", spec.name.c_str(), result.c_str()); return 1; }
+    if (!setup.dependencies.empty()) setup.dependencies.pop_back();
+    std::string result = InstallTestService(setup);
+    if (!result.empty()) { fprintf(stderr, "install %s: %s\n", setup.name.c_str(), result.c_str()); return 1; }
     return 0;
 }
 
