@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "app/controller.h"
 #include "res/resource.h"
 #include "services/services.h"
@@ -24,15 +25,7 @@
 namespace {
 
 const char *const Names[4] = { "Apache2.2", "MySQL", "Tomcat5", "W3svc" };
-LARGE_INTEGER Frequency;
 double InitialisationMs;
-
-double Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return 1000.0 * (double)t.QuadPart / (double)Frequency.QuadPart;
-}
 
 // Times the controller's own WM_INITDIALOG (the controls already exist).
 INT_PTR CALLBACK TimedDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam)
@@ -173,12 +166,6 @@ void ProbeClose(SC_HANDLE manager, SC_HANDLE services[4])
     }
 }
 
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 bool PrepareStack()
 {
     RemoveAllManagedServices();
@@ -193,19 +180,19 @@ bool PrepareStack()
         CopyFileA(dll.c_str(), target.c_str(), FALSE);
         loads += " --load " + target;
     }
-    TestServiceSpec spec;
-    spec.name = "Apache2.2";
-    spec.hasDescription = true;
-    spec.description = "Apache/2.2 web server of the benchmark stack";
-    spec.runArguments = "--listen 0.0.0.0:18080 --listen 0.0.0.0:18443 --connect-self" + loads;
-    if (!InstallTestService(spec).empty() || !StartTestService("Apache2.2", SERVICE_RUNNING, 60000).empty()) return false;
-    spec = TestServiceSpec();
-    spec.name = "MySQL";
-    spec.runArguments = "--listen 0.0.0.0:13306";
-    if (!InstallTestService(spec).empty() || !StartTestService("MySQL", SERVICE_RUNNING, 60000).empty()) return false;
-    spec = TestServiceSpec();
-    spec.name = "Tomcat5";
-    return InstallTestService(spec).empty();
+    TestServiceSetup setup;
+    setup.name = "Apache2.2";
+    setup.hasDescription = true;
+    setup.description = "Apache/2.2 web server of the benchmark stack";
+    setup.runArguments = "--listen 0.0.0.0:18080 --listen 0.0.0.0:18443 --connect-self" + loads;
+    if (!InstallTestService(setup).empty() || !StartTestService("Apache2.2", SERVICE_RUNNING, 60000).empty()) return false;
+    setup = TestServiceSetup();
+    setup.name = "MySQL";
+    setup.runArguments = "--listen 0.0.0.0:13306";
+    if (!InstallTestService(setup).empty() || !StartTestService("MySQL", SERVICE_RUNNING, 60000).empty()) return false;
+    setup = TestServiceSetup();
+    setup.name = "Tomcat5";
+    return InstallTestService(setup).empty();
 }
 
 }  // namespace
@@ -213,7 +200,6 @@ bool PrepareStack()
 int main(int argc, char **argv)
 {
     int rounds = argc > 1 ? atoi(argv[1]) : 15;
-    QueryPerformanceFrequency(&Frequency);
     if (!PrepareStack()) {
         fprintf(stderr, "cannot install the benchmark services\n");
         return 1;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "app/controller.h"
 #include "network/network.h"
 #include "services/services.h"
@@ -37,20 +38,6 @@ const DWORD ApachePid = 1200;
 const DWORD MySqlPid = 1300;
 const DWORD TomcatOldPid = 1400;
 const DWORD ProcessHandlesOther = 800;     // handles per other process
-LARGE_INTEGER Frequency;
-
-double Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return 1000.0 * (double)t.QuadPart / (double)Frequency.QuadPart;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // What a service process holds besides its plain objects: file handles by
 // name, some of them sockets on the TCP and UDP devices.
@@ -355,7 +342,6 @@ int main(int argc, char **argv)
     int rounds = argc > 1 ? atoi(argv[1]) : 15;
     size_t entries = argc > 2 ? (size_t)atol(argv[2]) : 100000;
     if (rounds < 1) rounds = 1;
-    QueryPerformanceFrequency(&Frequency);
 
     SimulatedNetwork system;
     BuildHandleTable(&system, entries);

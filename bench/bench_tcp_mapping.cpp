@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "app/controller.h"
 #include "network/network.h"
 #include "services/services.h"
@@ -45,20 +46,6 @@ const double Goal = 1.1;
 // The time a connection count's rounds may take before no further round
 // starts (the first one always runs).
 const double RoundsBudgetMs = 5 * 60 * 1000.0;
-LARGE_INTEGER Frequency;
-
-double Now()
-{
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return 1000.0 * (double)t.QuadPart / (double)Frequency.QuadPart;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 struct TableCount {
     bool read;
@@ -135,11 +122,11 @@ bool BenchConnections(long connections, int rounds)
     char arguments[128];
     snprintf(arguments, sizeof(arguments), "--listen 127.0.0.1:%u --connections %ld", (unsigned)FreePort(),
              connections);
-    TestServiceSpec spec;
-    spec.name = "Apache2.2";
-    spec.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" Apache2.2 " + arguments;
+    TestServiceSetup setup;
+    setup.name = "Apache2.2";
+    setup.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" Apache2.2 " + arguments;
     double start = Now();
-    std::string failure = InstallTestService(spec);
+    std::string failure = InstallTestService(setup);
     if (failure.empty()) failure = StartTestService("Apache2.2", SERVICE_RUNNING, 600000);
     if (!failure.empty()) {
         fprintf(stderr, "cannot start the service with %ld connections: %s\n", connections, failure.c_str());
@@ -244,7 +231,6 @@ int main(int argc, char **argv)
         counts.push_back(10000);
     }
     if (rounds < 1) rounds = 1;
-    QueryPerformanceFrequency(&Frequency);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     printf("TCP owner table mapping, %d rounds (medians)\n", rounds);
