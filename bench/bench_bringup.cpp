@@ -513,7 +513,7 @@ void PrintDifferences(const std::string &a, const char *nameA, const std::string
 
 int main(int argc, char **argv)
 {
-    int rounds = argc > 1 ? atoi(argv[1]) : 15;
+    int rounds = argc > 1 ? atoi(argv[1]) : 41;
     if (rounds < 1) rounds = 1;
     if (!PrepareStack()) {
         fprintf(stderr, "cannot install the benchmark services\n");

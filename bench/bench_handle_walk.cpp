@@ -381,7 +381,7 @@ double TimedWalk(SimulatedNetwork *system, bool product, const WalkCalls *expect
 
 int main(int argc, char **argv)
 {
-    int rounds = argc > 1 ? atoi(argv[1]) : 15;
+    int rounds = argc > 1 ? atoi(argv[1]) : 41;
     size_t entries = argc > 2 ? (size_t)atol(argv[2]) : 100000;
     if (rounds < 1) rounds = 1;
 

@@ -7,8 +7,7 @@
 // - over the simulated TCP table of tests/support (simulated_network.h),
 //   whose read costs next to nothing, so that the mapping's own cost per
 //   row (the matching, and the log line of every row of a service) shows;
-//   the web server's process owns a listener and both ends of each of its
-//   connections, as in the run below, among rows of other processes;
+//   its rows are laid out as those of the run below;
 // - over the prefix's real TCP table, where the web server's service is the
 //   endpoint service of tests/tools holding a given number of connections
 //   of its own (each one's connecting side is a row owned by its process).
@@ -242,9 +241,10 @@ bool BenchConnections(long connections, int rounds)
 }
 
 // The same comparison over a simulated table of the given number of the web
-// server's connections: its listener and both ends of every connection are
-// rows of its process, among a listener of the database's and rows of
-// other processes. Checks that both sides make the same calls and record the
+// server's connections, laid out as the real table of the run below: the
+// listener and the connecting end of every connection are rows of its
+// process, the accepted end a row without an owner (as Wine reports it),
+// among a listener of the database's and rows of other processes. Checks that both sides make the same calls and record the
 // same endpoints.
 void BenchSimulatedTable(long connections, int rounds)
 {
@@ -258,7 +258,7 @@ void BenchSimulatedTable(long connections, int rounds)
     system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_LISTEN, "0.0.0.0", 3306, databasePid));
     system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_LISTEN, "0.0.0.0", 80, webPid));
     for (long k = 0; k < connections; k++) {
-        system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "127.0.0.1", 80, webPid));
+        system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "127.0.0.1", 80, 0));
         system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "127.0.0.1", (USHORT)(20000 + k % 40000), webPid));
     }
     const DWORD pids[SERVICE_COUNT] = { webPid, databasePid, stoppedPid, 0 };
@@ -308,11 +308,11 @@ void BenchSimulatedTable(long connections, int rounds)
     }
     RemoveSimulatedNetwork();
     double m = Median(mapping), p = Median(probe);
-    size_t owned = 1 + 2 * (size_t)connections;
+    size_t owned = 1 + (size_t)connections;
     printf("simulated table: %u rows, %u of them the web server's (medians of %d rounds)\n",
            (unsigned)system.tcpRows.size(), (unsigned)owned, rounds);
     if (mismatches) printf("  %d runs did not make the same calls or record the same endpoints\n", mismatches);
-    PrintComparison("simulated table", "MapServiceEndpoints", m, "bare probe", p, 0);
+    PrintComparison("one mapping", "MapServiceEndpoints", m, "bare probe", p, 0);
     printf("  the mapping's own cost: %.2f us per row of a service\n", 1000.0 * (m - p) / (double)owned);
 }
 
