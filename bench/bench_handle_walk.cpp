@@ -431,7 +431,7 @@ int main(int argc, char **argv)
 #endif
     RemoveSimulatedNetwork();
 
-    double p = Median(parked), b = Median(bare);
+    double b = Median(bare);
     printf("handle walk over %u simulated handle-table entries, %u candidate handles of running services"
            " (%u named, %u transport queries), %d rounds after one warm-up walk of each side (medians)\n",
            (unsigned)system.handles.size(), (unsigned)candidates, (unsigned)expected.named,
@@ -446,7 +446,7 @@ int main(int argc, char **argv)
         printf("  the walker was not parked before %d timed walks (left out); a walker before the first walk: %s\n",
                notParked, walkerBefore ? "yes" : "no");
     }
-    PrintComparison("per walk, walker parked", "MapEndpointsByHandles", p, "bare loop", b, Goal);
+    PrintComparison("per walk, walker parked", "MapEndpointsByHandles", parked, "bare loop", bare, Goal);
     printf("  first walk of the process (starts the walker): %.2f ms, %+.2f ms over the bare loop\n", first, first - b);
     return mismatches == 0 && notParked == 0 && !parked.empty() ? 0 : 1;
 }

@@ -229,14 +229,13 @@ bool BenchConnections(long connections, int rounds)
         printf("  no round of one side completed\n");
         return true;
     }
-    double m = Median(mapping), p = Median(probe);
     // The listener is one of the service's rows; the rest are its connections.
     printf("  connections of the service in the table: %lu (its rows: mapping %lu, probe %lu; table rows %lu)\n",
            (unsigned long)(probedRows > 0 ? probedRows - 1 : 0), (unsigned long)mappedRows,
            (unsigned long)probedRows, (unsigned long)tableRows);
     printf("  medians of %u and %u rounds (%d of %d made within the budget of %.0f minutes)\n",
            (unsigned)mapping.size(), (unsigned)probe.size(), roundsMade, rounds, RoundsBudgetMs / 60000.0);
-    PrintComparison("real table", "MapServiceEndpoints", m, "bare probe", p, Goal);
+    PrintComparison("real table", "MapServiceEndpoints", mapping, "bare probe", probe, Goal);
     return true;
 }
 
@@ -312,7 +311,7 @@ void BenchSimulatedTable(long connections, int rounds)
     printf("simulated table: %u rows, %u of them the web server's (medians of %d rounds)\n",
            (unsigned)system.tcpRows.size(), (unsigned)owned, rounds);
     if (mismatches) printf("  %d runs did not make the same calls or record the same endpoints\n", mismatches);
-    PrintComparison("one mapping", "MapServiceEndpoints", m, "bare probe", p, 0);
+    PrintComparison("one mapping", "MapServiceEndpoints", mapping, "bare probe", probe, 0);
     printf("  the mapping's own cost: %.2f us per row of a service\n", 1000.0 * (m - p) / (double)owned);
 }
 
