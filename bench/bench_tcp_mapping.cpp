@@ -9,7 +9,7 @@
 //   row (the matching, and the log line of every row of a service) shows;
 //   its rows are laid out as those of the run below;
 // - over the prefix's real TCP table, where the web server's service is the
-//   endpoint service of tests/tools holding a given number of connections
+//   endpoint service (qvx_endpoint_service) holding a given number of connections
 //   of its own (each one's connecting side is a row owned by its process).
 //   Wine looks up the owner of every row by reading the descriptors of every
 //   process, so a table read grows with the square of the connection count:
