@@ -1,6 +1,17 @@
 // Bring-up and Requery All of the controller dialog against a bare probe
-// that makes the same system calls in the same order, without the dialog,
-// the log or the text composition. Prints the medians and their ratios.
+// that makes the calls the controller cannot avoid on the same data, in the
+// same order: the service manager's queries, the rows and fields written
+// into a dialog of the same template, the four fitted texts measured as the
+// fitting measures them (dialog units mapped, the dialog's font read, the
+// measuring font made, the text cut to 254 characters), the version record
+// and metric, the address table, the registry values and the runtime files
+// the values lead to, the machine facts, the module snapshot and the TCP
+// owner table looked up at run time; Requery All's probe also kills the
+// eight poll timers and closes the service handles first. What the probe
+// leaves out is the controller's own work: the log and the building of its
+// texts. Before timing, one untimed run of each side; then each round runs
+// both, the first one alternating. A warm-up run of each side compares what
+// the two dialogs show. Prints the medians, their difference and ratio.
 //
 //   tools/wine-run build/bin/bench_bringup.exe [ROUNDS]
 #include <winsock2.h>
@@ -12,19 +23,24 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "bench_timing.h"
-#include "app/controller.h"
+#include "bench_support.h"
+#include "hostinfo/hostinfo.h"
+#include "network/network.h"
 #include "res/resource.h"
 #include "services/services.h"
 #include "support/test_services.h"
 
 namespace {
 
-const char *const Names[4] = { "Apache2.2", "MySQL", "Tomcat5", "W3svc" };
+const char *const Names[SERVICE_COUNT] = { "Apache2.2", "MySQL", "Tomcat5", "W3svc" };
+const char *const RowTexts[SERVICE_COUNT] = { "Apache2.2", "MySQL", "Tomcat5", "IIS W3" };
+const int ShownFields[] = { IDC_DESCRIPTION, IDC_BINARY_PATH, IDC_PROCESS_ID, IDC_IP_AND_PORT,
+                            IDC_IP_ADDRESS, IDC_NET_VERSION, IDC_JDK_VERSION, IDC_OS_VERSION };
+const int ShownLists[] = { IDC_SERVICES_LIST, IDC_STATUS_LIST, IDC_STARTUP_TYPE_LIST,
+                           IDC_SUITE_MODULES, IDC_PHP_EXTENSIONS, IDC_APACHE_MODULES };
 double InitialisationMs;
 
 // Times the controller's own WM_INITDIALOG (the controls already exist).
@@ -39,131 +55,417 @@ INT_PTR CALLBACK TimedDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM 
     return ControllerDialogProc(hDlg, message, wParam, lParam);
 }
 
-void MeasureText(HDC dc, const char *text)
+INT_PTR CALLBACK BareDialogProc(HWND, UINT message, WPARAM, LPARAM)
 {
-    int fit = 0;
-    SIZE size;
-    int n = (int)strlen(text);
-    std::vector<int> widths(n + 1);
-    GetTextExtentExPointA(dc, text, n, 300, &fit, widths.data(), &size);
-    GetTextExtentPoint32A(dc, "...", 3, &size);
+    return message == WM_INITDIALOG;
 }
 
-void ProbeFit(HWND window, const char *text)
+// --- The probe ---------------------------------------------------------------
+
+struct ProbeService {
+    SC_HANDLE handle;
+    SERVICE_STATUS_PROCESS status;
+    BYTE config[4096];
+    BYTE description[4096];
+};
+SC_HANDLE ProbeManager;
+ProbeService Probe[SERVICE_COUNT];
+ServiceEndpoints ProbeEndpoints[SERVICE_COUNT];
+
+bool ProbeRunning(int i)
 {
-    HDC dc = GetDC(window);
+    return Probe[i].handle != NULL && Probe[i].status.dwCurrentState == SERVICE_RUNNING;
+}
+
+void ProbeOpenServices()
+{
+    ProbeManager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    for (int i = 0; i < SERVICE_COUNT; i++) Probe[i].handle = OpenServiceA(ProbeManager, Names[i], 0x10037);
+    for (int i = 0; i < SERVICE_COUNT; i++) {
+        ProbeService &s = Probe[i];
+        memset(&s.status, 0, sizeof(s.status));
+        if (!s.handle) continue;
+        DWORD needed;
+        QueryServiceStatusEx(s.handle, SC_STATUS_PROCESS_INFO, (LPBYTE)&s.status, sizeof(s.status), &needed);
+        memset(s.config, 0, sizeof(s.config));
+        QueryServiceConfigA(s.handle, (LPQUERY_SERVICE_CONFIGA)s.config, sizeof(s.config), &needed);
+        memset(s.description, 0, sizeof(s.description));
+        QueryServiceConfig2A(s.handle, SERVICE_CONFIG_DESCRIPTION, s.description, sizeof(s.description), &needed);
+    }
+}
+
+void ProbeCloseServices()
+{
+    CloseServiceHandle(ProbeManager);
+    for (int i = 0; i < SERVICE_COUNT; i++) {
+        if (Probe[i].handle) CloseServiceHandle(Probe[i].handle);
+        Probe[i].handle = NULL;
+    }
+}
+
+void RewriteRow(HWND dialog, int list, int i, const char *text)
+{
+    SendDlgItemMessageA(dialog, list, LB_DELETESTRING, i, 0);
+    SendDlgItemMessageA(dialog, list, LB_INSERTSTRING, i, (LPARAM)text);
+}
+
+// The measuring and cutting of a fitted text, without its log lines.
+void ProbeFit(HWND dialog, int id, const char *text)
+{
+    char input[255];
+    char output[258];
+    memset(input, 0, sizeof(input));
+    memset(output, 0, sizeof(output));
+    strncpy(input, text ? text : "", sizeof(input));
+    input[254] = '\0';
+    RECT character = { 0, 0, 4, 8 };
+    MapDialogRect(dialog, &character);
+    RECT control = { 0, 0, 0, 0 };
+    GetWindowRect(GetDlgItem(dialog, id), &control);
+    RECT limit = { 0, 0, (int)((double)(control.right - control.left) / ((double)character.right * 0.25)), 10 };
+    MapDialogRect(dialog, &limit);
+    HDC dc = GetDC(dialog);
+    HGDIOBJ previous = GetCurrentObject(dc, OBJ_FONT);
     LOGFONTA font;
     memset(&font, 0, sizeof(font));
+    GetObjectA(previous, sizeof(font), &font);
+    if (strcmp(font.lfFaceName, "System") != 0) SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    memset(&font, 0, sizeof(font));
     font.lfHeight = GetDeviceCaps(dc, LOGPIXELSY) / 9;
+    font.lfWeight = FW_NORMAL;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
     strcpy(font.lfFaceName, "MS Sans Serif");
     HFONT created = CreateFontIndirectA(&font);
-    HGDIOBJ previous = SelectObject(dc, created);
+    SelectObject(dc, created);
     char face[32];
     GetTextFaceA(dc, sizeof(face), face);
-    MeasureText(dc, text);
+    int n = (int)strlen(input), fit = 0;
+    int *widths = (int *)calloc(n > 0 ? n : 1, sizeof(int));
+    SIZE size;
+    GetTextExtentExPointA(dc, input, n, limit.right, &fit, widths, &size);
+    memcpy(output, input, fit);
+    if (fit < n) {
+        GetTextExtentPoint32A(dc, "...", 3, &size);
+        for (int k = 1; k <= 3 && k <= fit; k++) {
+            if (widths[fit - 1] - (fit - k > 0 ? widths[fit - k - 1] : 0) >= size.cx) {
+                strcpy(output + fit - k, "...");
+                break;
+            }
+        }
+    }
+    free(widths);
     SelectObject(dc, previous);
     DeleteObject(created);
-    ReleaseDC(window, dc);
+    ReleaseDC(dialog, dc);
+    SetDlgItemTextA(dialog, id, output);
 }
 
-void ProbeRegistry(const char *key, const char *value)
+void ProbeRows(HWND dialog)
+{
+    static const char *const states[] = { "Unknown", "Stopped", "Starting", "Stopping", "Running",
+                                          "Continuing", "Pausing", "Paused" };
+    static const char *const starts[] = { "Boot Time", "System", "Automatic", "Demand", "Disabled" };
+    for (int i = 0; i < SERVICE_COUNT; i++) {
+        DWORD state = Probe[i].status.dwCurrentState;
+        DWORD start = ((QUERY_SERVICE_CONFIGA *)Probe[i].config)->dwStartType;
+        RewriteRow(dialog, IDC_STATUS_LIST, i, !Probe[i].handle ? "[not installed]" : states[state < 8 ? state : 0]);
+        RewriteRow(dialog, IDC_STARTUP_TYPE_LIST, i, !Probe[i].handle ? "" : start < 5 ? starts[start] : "Unknown");
+    }
+}
+
+void ProbeDetails(HWND dialog, int i)
+{
+    if (!Probe[i].handle) {
+        SetDlgItemTextA(dialog, IDC_DESCRIPTION, "[not installed]");
+        SetDlgItemTextA(dialog, IDC_BINARY_PATH, "");
+        SetDlgItemTextA(dialog, IDC_PROCESS_ID, "");
+        return;
+    }
+    const char *description = ((SERVICE_DESCRIPTIONA *)Probe[i].description)->lpDescription;
+    if (description) ProbeFit(dialog, IDC_DESCRIPTION, description);
+    else SetDlgItemTextA(dialog, IDC_DESCRIPTION, "[not provided]");
+    ProbeFit(dialog, IDC_BINARY_PATH, ((QUERY_SERVICE_CONFIGA *)Probe[i].config)->lpBinaryPathName);
+    char pid[16];
+    snprintf(pid, sizeof(pid), "%d", (int)Probe[i].status.dwProcessId);
+    SetDlgItemTextA(dialog, IDC_PROCESS_ID, Probe[i].status.dwProcessId ? pid : "[not running]");
+}
+
+// "a.b.c.d" with its class, as the fields show an address.
+std::string AddressText(DWORD address)
+{
+    char dotted[16], addressClass[16];
+    FormatIpAddress(dotted, address);
+    ClassifyIpAddress(addressClass, address);
+    return std::string(dotted) + " [" + addressClass + "]";
+}
+
+bool ProbeRegistry(const char *key, const char *value, char *text, size_t capacity)
 {
     HKEY handle;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != 0) return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != 0) return false;
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(handle, value, NULL, &type, NULL, &size) == 0 && size > 0) {
-        std::vector<BYTE> data(size);
-        RegQueryValueExA(handle, value, NULL, &type, data.data(), &size);
+    bool read = false;
+    if (RegQueryValueExA(handle, value, NULL, &type, NULL, &size) == 0 && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        std::vector<BYTE> data(size + 1);
+        if (RegQueryValueExA(handle, value, NULL, &type, data.data(), &size) == 0) {
+            snprintf(text, capacity, "%s", (const char *)data.data());
+            read = true;
+        }
     }
     RegCloseKey(handle);
+    return read;
 }
 
-void ProbeSystemCalls(SC_HANDLE *manager, SC_HANDLE services[4])
+void ProbeSystemInformation(HWND dialog)
 {
-    *manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    std::vector<BYTE> config(4096), description(4096);
-    for (int i = 0; i < 4; i++) services[i] = OpenServiceA(*manager, Names[i], 0x10037);
-    DWORD apachePid = 0;
-    for (int i = 0; i < 4; i++) {
-        if (!services[i]) continue;
-        SERVICE_STATUS_PROCESS status;
-        DWORD needed;
-        QueryServiceStatusEx(services[i], SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof(status), &needed);
-        if (i == 0 && status.dwCurrentState == SERVICE_RUNNING) apachePid = status.dwProcessId;
-        QueryServiceConfigA(services[i], (LPQUERY_SERVICE_CONFIGA)config.data(), 4096, &needed);
-        QueryServiceConfig2A(services[i], SERVICE_CONFIG_DESCRIPTION, description.data(), 4096, &needed);
-    }
-    HWND desktop = GetDesktopWindow();
-    ProbeFit(desktop, "Apache/2.2 web server of the benchmark stack");
-    ProbeFit(desktop, "\"Z:\\bench\\qvx_testsvc.exe\" run \"Apache2.2\" --listen 0.0.0.0:18080");
-
     OSVERSIONINFOEXA version;
-    memset(&version, 0, sizeof(version));
-    version.dwOSVersionInfoSize = sizeof(version);
     SYSTEM_INFO system;
+    memset(&version, 0, sizeof(version));
+    memset(&system, 0, sizeof(system));
     GetSystemInfo(&system);
-    GetVersionExA((OSVERSIONINFOA *)&version);
-    ULONG size = 0;
-    GetIpAddrTable(NULL, &size, FALSE);
-    std::vector<BYTE> addresses(size ? size : 28);
-    GetIpAddrTable((PMIB_IPADDRTABLE)addresses.data(), &size, FALSE);
-    ProbeFit(desktop, "127.0.0.1 [local]");
-    ProbeRegistry("SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot");
-    static const char *const runtimes[] = { "v1.0.3705", "v1.1.4322", "v2.0.50727" };
-    for (const char *runtime : runtimes) {
-        char path[MAX_PATH];
-        snprintf(path, sizeof(path), "C:\\Windows\\Microsoft.NET\\Framework\\%s\\mscorlib.dll", runtime);
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileExA(path, FindExInfoStandard, &found, FindExSearchNameMatch, NULL, 0);
-        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA((OSVERSIONINFOA *)&version)) {
+        version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        GetVersionExA((OSVERSIONINFOA *)&version);
     }
-    ProbeRegistry("SOFTWARE\\JavaSoft\\Java Development Kit", "CurrentVersion");
-    char text[2048];
-    DWORD length = MAX_PATH;
-    GetComputerNameA(text, &length);
-    length = MAX_PATH;
-    GetUserNameA(text, &length);
-    GetWindowsDirectoryA(text, MAX_PATH);
-    GetSystemDirectoryA(text, MAX_PATH);
-    GetModuleFileNameExA(GetCurrentProcess(), NULL, text, MAX_PATH);
-    ExpandEnvironmentStringsA("%PATH%", text, sizeof(text));
-    ExpandEnvironmentStringsA("%JAVA_HOME%", text, sizeof(text));
-    ExpandEnvironmentStringsA("%CATALINA_HOME%", text, sizeof(text));
+    char text[256];
+    ComposeWindowsVersionText(text, &version, system.wProcessorArchitecture, GetSystemMetrics(SM_SERVERR2));
+    SetDlgItemTextA(dialog, IDC_OS_VERSION, text);
 
+    ULONG size = 0;
+    BYTE *table = (BYTE *)malloc(28);
+    if (GetIpAddrTable((PMIB_IPADDRTABLE)table, &size, FALSE) == ERROR_INSUFFICIENT_BUFFER) {
+        free(table);
+        table = (BYTE *)malloc(size);
+    }
+    std::string addresses;
+    if (GetIpAddrTable((PMIB_IPADDRTABLE)table, &size, FALSE) == NO_ERROR) {
+        const MIB_IPADDRTABLE *rows = (const MIB_IPADDRTABLE *)table;
+        for (DWORD r = 0; r < rows->dwNumEntries && r < 5; r++) {
+            if (r > 0) addresses += ", ";
+            addresses += AddressText(rows->table[r].dwAddr);
+        }
+    }
+    free(table);
+    ProbeFit(dialog, IDC_IP_ADDRESS, addresses.c_str());
+
+    static const char *const runtimes[3][2] = { { "v1.0.3705", "1.0" }, { "v1.1.4322", "1.1" },
+                                                { "v2.0.50727", "2.0" } };
+    char root[256];
+    std::string dotNet = "[not detected]";
+    if (ProbeRegistry("SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot", root, sizeof(root))) {
+        dotNet.clear();
+        for (int i = 0; i < 3; i++) {
+            std::string path = std::string(root) + runtimes[i][0] + "\\mscorlib.dll";
+            WIN32_FIND_DATAA found;
+            HANDLE search = FindFirstFileExA(path.c_str(), FindExInfoStandard, &found, FindExSearchNameMatch, NULL, 0);
+            if (search == INVALID_HANDLE_VALUE) continue;
+            FindClose(search);
+            DWORD handle = 0, length = GetFileVersionInfoSizeA(path.c_str(), &handle);
+            std::vector<BYTE> block(length ? length : 1);
+            VS_FIXEDFILEINFO *fixed = NULL;
+            UINT fixedSize = 0;
+            GetFileVersionInfoA(path.c_str(), 0, length, block.data());
+            VerQueryValueA(block.data(), "\\", (LPVOID *)&fixed, &fixedSize);
+            dotNet += std::string(dotNet.empty() ? "" : ", ") + "v" + runtimes[i][1] + " ";
+        }
+    }
+    SetDlgItemTextA(dialog, IDC_NET_VERSION, dotNet.c_str());
+    char jdk[260];
+    bool jdkFound = ProbeRegistry("SOFTWARE\\JavaSoft\\Java Development Kit", "CurrentVersion", jdk, sizeof(jdk));
+    SetDlgItemTextA(dialog, IDC_JDK_VERSION, jdkFound ? (std::string("v") + jdk).c_str() : "[not detected]");
+
+    char fact[2048];
+    DWORD length = 260;
+    GetComputerNameA(fact, &length);
+    length = 260;
+    GetUserNameA(fact, &length);
+    GetWindowsDirectoryA(fact, 260);
+    GetSystemDirectoryA(fact, 260);
+    GetModuleFileNameExA(GetCurrentProcess(), NULL, fact, 260);
+    ExpandEnvironmentStringsA("%PATH%", fact, sizeof(fact));
+    ExpandEnvironmentStringsA("%JAVA_HOME%", fact, sizeof(fact));
+    ExpandEnvironmentStringsA("%CATALINA_HOME%", fact, sizeof(fact));
+}
+
+const char *const SuiteModules[] = { "mod_fastcgi", "mod_deflate", "mod_ssl", "mod_security", "mod_perl",
+                                     "mod_fcgid", "mod_aspdotnet", "mod_jk", "php5apache2", "php4apache2" };
+
+void ProbeModules(HWND dialog)
+{
+    static const int lists[3] = { IDC_APACHE_MODULES, IDC_PHP_EXTENSIONS, IDC_SUITE_MODULES };
+    for (int list : lists) SendDlgItemMessageA(dialog, list, LB_RESETCONTENT, 0, 0);
+    if (!ProbeRunning(0) || Probe[0].status.dwProcessId == 0) {
+        for (int list : lists) {
+            SendDlgItemMessageA(dialog, list, LB_INSERTSTRING, 0, (LPARAM)(Probe[0].handle ? "[not running]" : "[not installed]"));
+        }
+        return;
+    }
     HANDLE token;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
         TOKEN_PRIVILEGES privileges;
         privileges.PrivilegeCount = 1;
         LookupPrivilegeValueA(NULL, "SeDebugPrivilege", &privileges.Privileges[0].Luid);
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, NULL);
+        DWORD returned;
+        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, &returned);
         CloseHandle(token);
     }
-    if (apachePid) {
-        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, apachePid);
-        if (snapshot != INVALID_HANDLE_VALUE) {
-            MODULEENTRY32 module;
-            module.dwSize = sizeof(module);
-            for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module)) {
-            }
-            CloseHandle(snapshot);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, Probe[0].status.dwProcessId);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    MODULEENTRY32 module;
+    module.dwSize = sizeof(module);
+    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module)) {
+        const char *name = module.szModule;
+        int list = strncmp(name, "mod_", 4) == 0 ? IDC_APACHE_MODULES
+                 : strncmp(name, "php_", 4) == 0 ? IDC_PHP_EXTENSIONS : 0;
+        for (const char *suite : SuiteModules) {
+            if (strncmp(name, suite, strlen(suite)) == 0) list = IDC_SUITE_MODULES;
+        }
+        if (list) SendDlgItemMessageA(dialog, list, LB_ADDSTRING, 0, (LPARAM)name);
+    }
+    CloseHandle(snapshot);
+}
+
+typedef DWORD (WINAPI *TcpTableFunction)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+
+void ProbeMapEndpoints()
+{
+    memset(ProbeEndpoints, 0, sizeof(ProbeEndpoints));
+    TcpTableFunction read =
+        (TcpTableFunction)(void (*)(void))GetProcAddress(GetModuleHandleA("Iphlpapi.dll"), "GetExtendedTcpTable");
+    if (!read) return;
+    DWORD size = 28;
+    BYTE *buffer = (BYTE *)malloc(size);
+    DWORD result = read(buffer, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    if (result == ERROR_INSUFFICIENT_BUFFER) {
+        free(buffer);
+        buffer = (BYTE *)malloc(size);
+        result = read(buffer, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    }
+    const MIB_TCPTABLE_OWNER_PID *table = (const MIB_TCPTABLE_OWNER_PID *)buffer;
+    for (DWORD r = 0; result == NO_ERROR && r < table->dwNumEntries; r++) {
+        for (int i = 0; i < SERVICE_COUNT; i++) {
+            ServiceEndpoints &record = ProbeEndpoints[i];
+            if (!ProbeRunning(i) || table->table[r].dwOwningPid != Probe[i].status.dwProcessId) continue;
+            if (record.count == ENDPOINT_SLOTS) continue;
+            record.slots[record.count].address = table->table[r].dwLocalAddr;
+            record.slots[record.count++].port = ntohs((u_short)table->table[r].dwLocalPort);
         }
     }
-    DWORD tableSize = 28;
-    std::vector<BYTE> table(tableSize);
-    if (GetExtendedTcpTable(table.data(), &tableSize, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0) ==
-        ERROR_INSUFFICIENT_BUFFER) {
-        table.resize(tableSize);
-        GetExtendedTcpTable(table.data(), &tableSize, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
+    free(buffer);
+}
+
+void ProbeShowEndpoints(HWND dialog, int i)
+{
+    if (!ProbeRunning(i)) {
+        SetDlgItemTextA(dialog, IDC_IP_AND_PORT, "");
+        return;
+    }
+    std::string text;
+    for (DWORD k = 0; k < ProbeEndpoints[i].count; k++) {
+        char dotted[16], addressClass[16], endpoint[40];
+        FormatIpAddress(dotted, ProbeEndpoints[i].slots[k].address);
+        ClassifyIpAddress(addressClass, ProbeEndpoints[i].slots[k].address);
+        snprintf(endpoint, sizeof(endpoint), "%s%s:%d [%s]", k ? ", " : "", dotted,
+                 (int)ProbeEndpoints[i].slots[k].port, addressClass);
+        text += endpoint;
+    }
+    ProbeFit(dialog, IDC_IP_AND_PORT, text.c_str());
+}
+
+void ProbeShowAll(HWND dialog)
+{
+    ProbeRows(dialog);
+    int selected = (int)SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_GETCURSEL, 0, 0);
+    ProbeDetails(dialog, selected);
+    ProbeSystemInformation(dialog);
+    ProbeModules(dialog);
+    ProbeMapEndpoints();
+    ProbeShowEndpoints(dialog, selected);
+}
+
+void ProbeBringUp(HWND dialog)
+{
+    ProbeOpenServices();
+    for (int i = 0; i < SERVICE_COUNT; i++) {
+        SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_INSERTSTRING, i, (LPARAM)RowTexts[i]);
+    }
+    SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM)"Apache2");
+    ProbeShowAll(dialog);
+}
+
+void ProbeRequeryAll(HWND dialog)
+{
+    for (int i = 0; i < SERVICE_COUNT; i++) {
+        KillTimer(dialog, IDT_STOP_POLL_BASE + i);
+        KillTimer(dialog, IDT_START_POLL_BASE + i);
+    }
+    ProbeCloseServices();
+    ProbeOpenServices();
+    ProbeShowAll(dialog);
+}
+
+// --- The rounds --------------------------------------------------------------
+
+// What a dialog shows: its fields and list rows, one text per line.
+std::string Shown(HWND dialog)
+{
+    std::string shown;
+    char text[512];
+    for (int id : ShownFields) {
+        GetDlgItemTextA(dialog, id, text, sizeof(text));
+        shown += std::to_string(id) + " " + text + "\n";
+    }
+    for (int id : ShownLists) {
+        int rows = (int)SendDlgItemMessageA(dialog, id, LB_GETCOUNT, 0, 0);
+        for (int r = 0; r < rows; r++) {
+            if (SendDlgItemMessageA(dialog, id, LB_GETTEXTLEN, r, 0) >= (LRESULT)sizeof(text)) continue;
+            SendDlgItemMessageA(dialog, id, LB_GETTEXT, r, (LPARAM)text);
+            shown += std::to_string(id) + "." + std::to_string(r) + " " + text + "\n";
+        }
+    }
+    return shown;
+}
+
+void Drain()
+{
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
     }
 }
 
-void ProbeClose(SC_HANDLE manager, SC_HANDLE services[4])
+// One run of a side: bring-up, then Requery All; returns what it showed.
+std::string RunController(double *bringUp, double *requery)
 {
-    CloseServiceHandle(manager);
-    for (int i = 0; i < 4; i++) {
-        if (services[i]) CloseServiceHandle(services[i]);
-    }
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, TimedDialogProc, 0);
+    if (!dialog) return "";
+    *bringUp = InitialisationMs;
+    double start = Now();
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDM_REQUERY_ALL, 0), 0);
+    *requery = Now() - start;
+    std::string shown = Shown(dialog);
+    DestroyWindow(dialog);
+    Drain();
+    return shown;
+}
+
+std::string RunProbe(double *bringUp, double *requery)
+{
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, BareDialogProc, 0);
+    if (!dialog) return "";
+    double start = Now();
+    ProbeBringUp(dialog);
+    *bringUp = Now() - start;
+    start = Now();
+    ProbeRequeryAll(dialog);
+    *requery = Now() - start;
+    std::string shown = Shown(dialog);
+    ProbeCloseServices();
+    DestroyWindow(dialog);
+    Drain();
+    return shown;
 }
 
 bool PrepareStack()
@@ -195,46 +497,59 @@ bool PrepareStack()
     return InstallTestService(setup).empty();
 }
 
+// The lines of one text that the other lacks, marked with the side's name.
+void PrintDifferences(const std::string &a, const char *nameA, const std::string &b)
+{
+    size_t at = 0;
+    while (at < a.size()) {
+        size_t end = a.find('\n', at);
+        std::string line = a.substr(at, end - at + 1);
+        if (b.find(line) == std::string::npos) printf("    only the %s shows: %s", nameA, line.c_str());
+        at = end + 1;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    int rounds = argc > 1 ? atoi(argv[1]) : 15;
+    int rounds = argc > 1 ? atoi(argv[1]) : 41;
+    if (rounds < 1) rounds = 1;
     if (!PrepareStack()) {
         fprintf(stderr, "cannot install the benchmark services\n");
         return 1;
     }
+    double ignored[2];
+    std::string controllerShows = RunController(&ignored[0], &ignored[1]);
+    std::string probeShows = RunProbe(&ignored[0], &ignored[1]);
+    int status = 0;
+    if (controllerShows.empty() || controllerShows != probeShows) {
+        printf("  the probe's dialog does not show what the controller's shows:\n");
+        PrintDifferences(controllerShows, "controller", probeShows);
+        PrintDifferences(probeShows, "probe", controllerShows);
+        status = 1;
+    } else {
+        printf("both dialogs show the same %d fields and list rows\n",
+               (int)std::count(controllerShows.begin(), controllerShows.end(), '\n'));
+    }
     std::vector<double> controller, probe, requery, probeRequery;
     for (int round = 0; round < rounds; round++) {
-        HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
-                                         TimedDialogProc, 0);
-        if (!dialog) {
-            fprintf(stderr, "cannot create the dialog\n");
-            return 1;
+        for (int turn = 0; turn < 2; turn++) {
+            double b = 0, r = 0;
+            if ((turn == 0) == (round % 2 == 0)) {
+                RunController(&b, &r);
+                controller.push_back(b);
+                requery.push_back(r);
+            } else {
+                RunProbe(&b, &r);
+                probe.push_back(b);
+                probeRequery.push_back(r);
+            }
         }
-        controller.push_back(InitialisationMs);
-        double start = Now();
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDM_REQUERY_ALL, 0), 0);
-        requery.push_back(Now() - start);
-        DestroyWindow(dialog);
-        MSG message;
-        while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-        }
-
-        SC_HANDLE manager, services[4];
-        start = Now();
-        ProbeSystemCalls(&manager, services);
-        probe.push_back(Now() - start);
-        start = Now();
-        ProbeClose(manager, services);
-        ProbeSystemCalls(&manager, services);
-        probeRequery.push_back(Now() - start);
-        ProbeClose(manager, services);
     }
-    double c = Median(controller), p = Median(probe), r = Median(requery), pr = Median(probeRequery);
-    printf("rounds: %d (medians)\n", rounds);
-    printf("bring-up: controller initialisation %.2f ms, bare probe %.2f ms, ratio %.2f (goal at most 1.2)\n", c, p, c / p);
-    printf("Requery All: controller %.2f ms, bare probe %.2f ms, ratio %.2f\n", r, pr, r / pr);
+    printf("bring-up and Requery All, %d rounds after one warm-up of each, order alternating (medians)\n", rounds);
+    PrintComparison("bring-up", "controller initialisation", controller, "bare probe", probe, 1.2);
+    PrintComparison("Requery All", "controller", requery, "bare probe", probeRequery, 0);
     RemoveAllManagedServices();
-    return 0;
+    return status;
 }
