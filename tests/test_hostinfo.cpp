@@ -88,8 +88,8 @@ TEST_F(HostInfo, RegistryReaderAcceptsOnlyTextWithinTheCallersCapacity) {
     const std::string digits("0123456789", 11);
     const struct { DWORD type; std::string data; DWORD capacity; const char *text; } rows[] = {
         { REG_SZ, std::string("1.6\0", 4), 32, "1.6" }, { REG_EXPAND_SZ, std::string("%SystemRoot%\\j\0", 15), 32,
-        "%SystemRoot%\\j" }, { REG_MULTI_SZ, std::string("1.5\0" "1.6\0\0", 9), 32, nullptr }, { REG_DWORD,
-        std::string("\x2a\0\0\0", 4), 32, nullptr }, { REG_SZ, digits, 1, "" }, { REG_SZ, digits, 10, "012345678" },
+        "%SystemRoot%\\j" }, { REG_MULTI_SZ, std::string("1.5\0" "1.6\0\0", 9), 32, nullptr }, { REG_QWORD,
+        std::string(8, '\x2a'), 32, nullptr }, { REG_SZ, digits, 1, "" }, { REG_SZ, digits, 10, "012345678" },
         { REG_SZ, digits, 11, "0123456789" }, { REG_SZ, digits, 0, nullptr },
     };
     for (const auto &row : rows) {
