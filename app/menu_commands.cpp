@@ -86,27 +86,6 @@ void SetShellExecuteFunction(ShellExecuteFunction function)
     ShellLaunch = function != NULL ? function : ShellExecuteA;
 }
 
-/* Copies text into a buffer of `size` bytes; 0 (and the buffer emptied)
-   when it does not fit whole. */
-static int CopyWhole(char *buffer, size_t size, const char *text)
-{
-    size_t length = strlen(text);
-
-    if (length >= size) {
-        buffer[0] = '\0';
-        return 0;
-    }
-    memcpy(buffer, text, length + 1);
-    return 1;
-}
-
-static int AppendWhole(char *buffer, size_t size, const char *text)
-{
-    size_t used = strlen(buffer);
-
-    return CopyWhole(buffer + used, size - used, text);
-}
-
 static const UrlCommand *FindUrlCommand(const UrlCommand *table, int rows, int id)
 {
     int i;
@@ -136,8 +115,8 @@ static INT_PTR OpenInNotepad(int id)
         return NO_LAUNCH_RESULT;
     }
     /* A directory cut to fit would open Notepad in another directory. */
-    if (!CopyWhole(file, sizeof(file), NotepadCommands[i].lpFile)
-        || !CopyWhole(directory, sizeof(directory), NotepadCommands[i].lpDirectory)) {
+    if (!CopyBoundedText(file, sizeof(file), NotepadCommands[i].lpFile, 0)
+        || !CopyBoundedText(directory, sizeof(directory), NotepadCommands[i].lpDirectory, 0)) {
         return SE_ERR_PNF;
     }
     return (INT_PTR)ShellLaunch(NULL, "open", "notepad.exe", file, directory, SW_SHOWNORMAL);
@@ -156,17 +135,17 @@ static INT_PTR OpenInBrowser(int id)
     BuildLocalBaseUrl(base);
     page = FindUrlCommand(LocalPages, TABLE_ROWS(LocalPages), id);
     if (page != NULL) {
-        CopyWhole(path, sizeof(path), page->lpText);
+        CopyBoundedText(path, sizeof(path), page->lpText, 0);
     } else {
         page = FindUrlCommand(OutsidePages, TABLE_ROWS(OutsidePages), id);
         if (page == NULL) {
             return NO_LAUNCH_RESULT;
         }
-        CopyWhole(base, sizeof(base), page->lpText);
+        CopyBoundedText(base, sizeof(base), page->lpText, 0);
     }
     /* The base holds at most 28 characters and the longest path 20. */
-    CopyWhole(url, sizeof(url), base);
-    AppendWhole(url, sizeof(url), path);
+    CopyBoundedText(url, sizeof(url), base, 0);
+    AppendBoundedText(url, sizeof(url), path, 0);
     return (INT_PTR)ShellLaunch(NULL, "open", url, NULL, NULL, SW_SHOWNORMAL);
 }
 
@@ -177,8 +156,8 @@ static INT_PTR StartSystemTool(int id)
 
     memset(parameters, 0, sizeof(parameters));
     /* The www root is a drive root and "www": at most 6 characters. */
-    CopyWhole(parameters, sizeof(parameters), COMMAND_PROMPT_PREFIX);
-    fits = AppendWhole(parameters, sizeof(parameters), SuitePaths.WwwRootPath);
+    CopyBoundedText(parameters, sizeof(parameters), COMMAND_PROMPT_PREFIX, 0);
+    fits = AppendBoundedText(parameters, sizeof(parameters), SuitePaths.WwwRootPath, 0);
     if (id == IDM_COMMAND_PROMPT) {
         if (!fits) {
             return SE_ERR_PNF;

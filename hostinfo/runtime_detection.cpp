@@ -61,17 +61,9 @@ int FileExists(const char *path)
    256-byte path; 0 when it does not fit. */
 static int ComposeRuntimePath(char *path, const char *directoryName)
 {
-    size_t root = strlen(DotNetInstallRoot);
-    size_t directory = strlen(directoryName);
-    size_t file = strlen("\\mscorlib.dll");
-
-    if (root + directory + file > DOTNET_PATH_SIZE - 1) {
-        return 0;
-    }
-    memcpy(path, DotNetInstallRoot, root);
-    memcpy(path + root, directoryName, directory);
-    memcpy(path + root + directory, "\\mscorlib.dll", file + 1);
-    return 1;
+    return CopyBoundedText(path, DOTNET_PATH_SIZE, DotNetInstallRoot, 0)
+        && AppendBoundedText(path, DOTNET_PATH_SIZE, directoryName, 0)
+        && AppendBoundedText(path, DOTNET_PATH_SIZE, "\\mscorlib.dll", 0);
 }
 
 int DetectDotNetRuntimes(void)

@@ -10,25 +10,11 @@
 #include "../res/resource.h"
 #include "../textfit/textfit.h"
 
-/* Appends within a buffer of `size` bytes; what does not fit is cut. */
-static void AppendBounded(char *text, size_t size, const char *suffix)
-{
-    size_t length = strlen(text);
-    size_t add = strlen(suffix);
-
-    if (length + 1 >= size) {
-        return;
-    }
-    if (length + add > size - 1) {
-        add = size - 1 - length;
-    }
-    memcpy(text + length, suffix, add);
-    text[length + add] = '\0';
-}
-
 void ComposeIpAddressText(char *text, size_t size)
 {
-    DWORD listed = LocalIpList.detected < LOCAL_IP_SLOTS ? LocalIpList.detected : LOCAL_IP_SLOTS;
+    /* The addresses the list read, which may be fewer than the system
+       claimed. */
+    DWORD listed = LocalIpList.listed < LOCAL_IP_SLOTS ? LocalIpList.listed : LOCAL_IP_SLOTS;
     DWORD i;
 
     memset(text, 0, size);
@@ -37,12 +23,12 @@ void ComposeIpAddressText(char *text, size_t size)
         char addressClass[24];
         FormatIpAddress(dotted, LocalIpList.address[i]);
         ClassifyIpAddress(addressClass, LocalIpList.address[i]);
-        AppendBounded(text, size, dotted);
-        AppendBounded(text, size, " [");
-        AppendBounded(text, size, addressClass);
-        AppendBounded(text, size, "]");
+        AppendBoundedText(text, size, dotted, 1);
+        AppendBoundedText(text, size, " [", 1);
+        AppendBoundedText(text, size, addressClass, 1);
+        AppendBoundedText(text, size, "]", 1);
         if (i + 1 < listed) {
-            AppendBounded(text, size, ", ");
+            AppendBoundedText(text, size, ", ", 1);
         }
     }
 }
@@ -57,17 +43,17 @@ void ComposeDotNetText(char *text, size_t size)
         if (!runtime->found) {
             continue;
         }
-        AppendBounded(text, size, "v");
-        AppendBounded(text, size, runtime->displayVersion);
-        AppendBounded(text, size, " ");
+        AppendBoundedText(text, size, "v", 1);
+        AppendBoundedText(text, size, runtime->displayVersion, 1);
+        AppendBoundedText(text, size, " ", 1);
         if (runtime->servicePack != 0) {
             char level[16];
             snprintf(level, sizeof(level), "%d", runtime->servicePack);
-            AppendBounded(text, size, "SP ");
-            AppendBounded(text, size, level);
+            AppendBoundedText(text, size, "SP ", 1);
+            AppendBoundedText(text, size, level, 1);
         }
         if (i < DOTNET_RUNTIME_COUNT - 1 && DotNetRuntimeTable[i + 1].found) {
-            AppendBounded(text, size, ", ");
+            AppendBoundedText(text, size, ", ", 1);
         }
     }
 }
@@ -76,10 +62,10 @@ void ComposeJdkText(char *text, size_t size)
 {
     memset(text, 0, size);
     if (JdkFound == 1) {
-        AppendBounded(text, size, "v");
-        AppendBounded(text, size, JdkVersionText);
+        AppendBoundedText(text, size, "v", 1);
+        AppendBoundedText(text, size, JdkVersionText, 1);
     } else {
-        AppendBounded(text, size, "[not detected]");
+        AppendBoundedText(text, size, "[not detected]", 1);
     }
 }
 

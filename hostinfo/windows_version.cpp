@@ -5,20 +5,9 @@
 
 #include <string.h>
 
+#include "../paths/paths.h"
+
 char OsVersionText[OS_VERSION_TEXT_SIZE] = "[Unknown] ";
-
-/* Appends within the 256-byte text. */
-static void AppendVersionText(char *text, const char *suffix)
-{
-    size_t length = strlen(text);
-    size_t add = strlen(suffix);
-
-    if (length + add > OS_VERSION_TEXT_SIZE - 1) {
-        add = OS_VERSION_TEXT_SIZE - 1 - length;
-    }
-    memcpy(text + length, suffix, add);
-    text[length + add] = '\0';
-}
 
 void ComposeWindowsVersionText(char *text, const OSVERSIONINFOEXA *version,
                                WORD processorArchitecture, int serverR2)
@@ -64,10 +53,9 @@ void ComposeWindowsVersionText(char *text, const OSVERSIONINFOEXA *version,
         }
     }
 
-    text[0] = '\0';
-    AppendVersionText(text, name);
-    AppendVersionText(text, suffix);
-    AppendVersionText(text, csd);
+    CopyBoundedText(text, OS_VERSION_TEXT_SIZE, name, 1);
+    AppendBoundedText(text, OS_VERSION_TEXT_SIZE, suffix, 1);
+    AppendBoundedText(text, OS_VERSION_TEXT_SIZE, csd, 1);
 }
 
 int DetectWindowsVersion(void)

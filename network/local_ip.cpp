@@ -84,6 +84,7 @@ report:
     if (rows > 0 && (size < IP_TABLE_HEADER_SIZE || rows > (size - IP_TABLE_HEADER_SIZE) / IP_TABLE_ROW_SIZE)) {
         rows = size < IP_TABLE_HEADER_SIZE ? 0 : (size - IP_TABLE_HEADER_SIZE) / IP_TABLE_ROW_SIZE;
     }
+    LocalIpList.listed = rows;
     for (i = 0; i < rows; i++) {
         row = &((const MIB_IPADDRTABLE *)buffer)->table[i];
         LocalIpList.address[i] = row->dwAddr;

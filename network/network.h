@@ -45,6 +45,7 @@ int BuildLocalBaseUrl(char *url);
 
 typedef struct LocalIpListRecord {
     DWORD detected;
+    DWORD listed;                       /* rows actually read, at most five */
     DWORD address[LOCAL_IP_SLOTS];
     char text[LOCAL_IP_SLOTS][16];
 } LocalIpListRecord;

@@ -63,9 +63,17 @@ extern const PathsSystemCalls PathsSystemCallsDefault;
 /* Reads one string value (REG_SZ, or REG_EXPAND_SZ unexpanded) under
    HKEY_LOCAL_MACHINE into outText, which holds outCapacity bytes: 1 when
    read and copied, 0 otherwise with outText untouched. A text longer than
-   outCapacity - 1 characters is cut there; the result is still 1. outSize
-   (the value's size in bytes) and outType may be null. */
+   outCapacity - 1 characters is cut there; the result is still 1. A
+   capacity of 0 fails at once with one line. outSize (the value's size in
+   bytes) and outType may be null. */
 int ReadRegistryString(const char *keyPath, const char *valueName, char *outText,
                        DWORD outCapacity, DWORD *outSize, DWORD *outType);
+
+/* Appends text to the zero-terminated text in buffer, which holds size
+   bytes in all: 1 when the whole text went in. A text that does not fit is
+   cut at size - 1 characters when cut is set, else left out with the buffer
+   unchanged. CopyBoundedText does the same into the emptied buffer. */
+int AppendBoundedText(char *buffer, size_t size, const char *text, int cut);
+int CopyBoundedText(char *buffer, size_t size, const char *text, int cut);
 
 #endif

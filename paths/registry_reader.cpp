@@ -44,6 +44,10 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
     LONG status;
     int result = 0;
 
+    if (outCapacity == 0) {
+        ControllerLogAppend("\nNo room for value '%s' in a buffer of 0 bytes.\n", valueName);
+        return 0;
+    }
     ControllerLogAppend("\nOpening value '%s' under key '%s' via Registry...\n", valueName, keyPath);
     /* Read access is all a reader needs: asking for write access too makes
        the value read as absent for a user who may not write to the key. */
@@ -90,10 +94,6 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
         fflush(stdout);
         goto cleanup;
     }
-    if (outCapacity == 0) {
-        goto cleanup;
-    }
-
     /* The text up to its first zero, never beyond the value's size or the
        block, and cut to what the caller's buffer holds. */
     length = 0;

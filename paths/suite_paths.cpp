@@ -16,26 +16,12 @@ EnvironmentReportEntry EnvironmentReport[ENVIRONMENT_ENTRY_COUNT] = {
 };
 
 /* Copies source into a SuitePaths member and appends suffix, cut at the
-   member's 259 characters; 1 when nothing was cut. Only the hosts file's
-   directory, built on the system directory, can come near the limit. */
-static int ComposeSuitePath(char *member, const char *source, const char *suffix)
+   member's 259 characters. Only the hosts file's directory, built on the
+   system directory, can come near the limit. */
+static void ComposeSuitePath(char *member, const char *source, const char *suffix)
 {
-    size_t sourceLength = strlen(source);
-    size_t suffixLength = strlen(suffix);
-    int whole = 1;
-
-    if (sourceLength > SUITE_PATH_SIZE - 1) {
-        sourceLength = SUITE_PATH_SIZE - 1;
-        whole = 0;
-    }
-    memmove(member, source, sourceLength);
-    if (sourceLength + suffixLength > SUITE_PATH_SIZE - 1) {
-        suffixLength = SUITE_PATH_SIZE - 1 - sourceLength;
-        whole = 0;
-    }
-    memcpy(member + sourceLength, suffix, suffixLength);
-    member[sourceLength + suffixLength] = '\0';
-    return whole;
+    CopyBoundedText(member, SUITE_PATH_SIZE, source, 1);
+    AppendBoundedText(member, SUITE_PATH_SIZE, suffix, 1);
 }
 
 int SuitePathsQuery(void)
