@@ -7,7 +7,6 @@
 #include "res/resource.h"
 #include "services/services.h"
 #include "support/simulated_network.h"
-#include "support/test_services.h"
 #include "support/test_support.h"
 
 namespace {
@@ -20,17 +19,15 @@ string Srv(const char *name, DWORD pid, DWORD state, long address, int port) { r
     "\nLocalPort: " + to_string(port) + "\n"; }
 string Named(const string &name) { return "\nObject Name: " + name + "\n"; }
 string Ip(string dotted, int port) { return dotted.resize(16, ' '), "IP:\t\t" + dotted + "\nPort:\t\t" + to_string(port) + "\n"; }
-string Found(int n) { return Fallback + "\nFound " + to_string(n) + " Handles on System...\n"; }
-// Each service's record as "count: address:port...", separated by " | "; slots beyond the count must be zero.
+string Count(int n) { return "\nFound " + to_string(n) + " Handles on System...\n"; }
+string Found(int n) { return Fallback + Count(n); }
+// Each service's record as "count: address:port...", separated by " | ".
 string Records() {
-    string text;
-    char dotted[IP_ADDRESS_TEXT_SIZE];
+    string text; char dotted[IP_ADDRESS_TEXT_SIZE];
     for (const ServiceEndpoints &r : EndpointTable) {
         text += (text.empty() ? "" : " | ") + to_string(r.count) + ":";
-        for (DWORD k = 0; k < ENDPOINT_SLOTS; k++) {
-            if (k < r.count) text += string(" ") + (FormatIpAddress(dotted, r.slots[k].address), dotted) + ":" + to_string(r.slots[k].port);
-            else if (r.slots[k].address || r.slots[k].port) text += " (slot not cleared)";
-        }
+        for (DWORD k = 0; k < r.count && k < ENDPOINT_SLOTS; k++)
+            text += string(" ") + (FormatIpAddress(dotted, r.slots[k].address), dotted) + ":" + to_string(r.slots[k].port);
     }
     return text;
 }
@@ -55,43 +52,8 @@ protected:
     string Log() { ControllerLogClose(); string log = ReadControllerLog(); OpenFreshControllerLog(); return log; }
 };
 
-TEST_F(NetworkTest, PrefixTcpTableMapsARunningServicesListenersInTableOrder) {
-    TestServiceSetup apache;
-    apache.name = "Apache2.2", apache.runArguments = "--listen 127.0.0.1:18081 --listen 0.0.0.0:18080";
-    ASSERT_EQ("", InstallTestService(apache));
-    ASSERT_EQ("", StartTestService("Apache2.2", SERVICE_RUNNING, 30000));
-    ASSERT_EQ(1, ServiceTableOpen());
-    DWORD pid = ServiceTable.entries[0].ssStatus.dwProcessId;
-    Log();
-    EXPECT_EQ(1, MapServiceEndpoints());
-    EXPECT_EQ(Head + Srv("Apache2.2", pid, 2, 0, 18080) + Srv("Apache2.2", pid, 2, 16777343, 18081), Log());
-    string mapped = Records();
-    ServiceTable.entries[0].ssStatus.dwCurrentState = SERVICE_STOP_PENDING;
-    EXPECT_EQ(1, MapServiceEndpoints());
-    EXPECT_EQ("2: 0.0.0.0:18080 127.0.0.1:18081 | 0: | 0: | 0:, stop pending: 0: | 0: | 0: | 0:", mapped + ", stop pending: " + Records());
-    ServiceTableClose(), RemoveAllManagedServices();
-}
-
-// Around the 28-byte probe: one call, or one repeat at the size written back; failures fall back.
-TEST_F(NetworkTest, TcpTableIsSizedByOneProbeAndFailuresFallBackToTheHandleWalk) {
-    const struct { USHORT rows; std::vector<DWORD> forced, sizes; string log; } cases[] = {
-        { 1, {}, { 28 }, Srv("Apache2.2", 1200, 2, 0, 80) },
-        { 2, {}, { 28, 52 }, Srv("Apache2.2", 1200, 2, 0, 80) + Srv("Apache2.2", 1200, 2, 0, 81) },
-        { 2, { 87 }, { 28 }, "\nGetExtendedTcpTable() failed(87).\n" + Walk + "\nFound 0 Handles on System...\n" },
-        { 2, { 0, 122 }, { 28, 52 }, "\nGetExtendedTcpTable() failed(122).\n" + Walk + "\nFound 0 Handles on System...\n" } };
-    Set(0, 1, SERVICE_RUNNING, 1200);
-    system.tcpTableAvailable = true;
-    for (const auto &c : cases) {
-        system.tcpRows.clear(), system.tcpTableSizes.clear(), system.tcpForcedResults = c.forced;
-        for (USHORT k = 0; k < c.rows; k++) system.tcpRows.push_back(SimulatedTcpRow(2, "0.0.0.0", 80 + k, 1200));
-        EXPECT_EQ(1, Map());
-        EXPECT_EQ(c.sizes, system.tcpTableSizes);
-        EXPECT_EQ(Head + c.log, Log());
-    }
-}
-
-// The signed network-order address and the port's low 16 bits; six rows of one service logged, five recorded;
-// rows of pid 0 and of services stopped or not installed are not theirs.
+// Table order; the signed network-order address and the port's low 16 bits; six rows of one service logged,
+// five recorded; rows of pid 0 and of services stopped or not installed are not theirs.
 TEST_F(NetworkTest, TcpRowsAreRecordedAsReadInTableOrderIntoFiveSlots) {
     Set(0, 1, SERVICE_RUNNING, 1200), Set(1, 1, SERVICE_RUNNING, 1300), Set(2, 1, SERVICE_STOPPED, 1400), Set(3, 0, SERVICE_RUNNING, 1500);
     system.tcpTableAvailable = true;
@@ -101,6 +63,7 @@ TEST_F(NetworkTest, TcpRowsAreRecordedAsReadInTableOrderIntoFiveSlots) {
     for (DWORD pid : { 1300, 1400, 1500 }) system.tcpRows.push_back(SimulatedTcpRow(2, "10.0.0.2", 3306, pid));
     memset(EndpointTable, 0x5A, sizeof(EndpointTable));
     EXPECT_EQ(1, Map());
+    EXPECT_EQ((std::vector<DWORD>{ 28, 4 + 24 * 10 }), system.tcpTableSizes) << "a 28-byte probe, then the size it was told";
     EXPECT_EQ("5: 192.168.1.200:80 127.0.0.1:9000 127.0.0.1:9001 127.0.0.1:9002 127.0.0.1:9003 | 1: 10.0.0.2:3306 | 0: | 0:", Records());
     string expected = Head + Srv("Apache2.2", 1200, 5, -939415360, 80);
     for (int k = 0; k < 5; k++) expected += Srv("Apache2.2", 1200, 5, 16777343, 9000 + k);
@@ -128,23 +91,30 @@ TEST_F(NetworkTest, HandleWalkQueriesTheTransportOfExactDeviceNamesOfRunningServ
               Named(Udp) + Ip("127.0.0.1", 3306), Log());
 }
 
-// Around the 20-byte probe; a table that grows between the calls (no third call); missing functions.
-TEST_F(NetworkTest, HandleTableIsSizedByOneProbeAndMissingFunctionsAreLogged) {
-    const struct { USHORT entries; bool grows; const char *missing; std::vector<ULONG> lengths; int result; string log; } cases[] = {
-        { 0, false, "", { 20 }, 1, Found(0) }, { 1, false, "", { 20 }, 1, Found(1) + Named(Tcp) + Ip("0.0.0.0", 80) },
-        { 2, false, "", { 20, 36 }, 1, Found(2) + Named(Tcp) + Ip("0.0.0.0", 80) + Named(Tcp) + Ip("0.0.0.0", 81) },
-        { 2, true, "", { 20, 36 }, 0, Fallback + "\nNtQuerySystemInformation() failed (24) with NTSTATUS c0000004.\n" },
-        { 1, false, "NtQuerySystemInformation", {}, 0, Fallback + "GetProcAddress (NtQuerySystemInformation)" + Missing },
-        { 1, false, "NtQueryObject", { 20 }, 1, Found(1) + "GetProcAddress (NtQueryObject)" + Missing },
-        { 1, false, "NtDeviceIoControlFile", { 20 }, 1, Found(1) + Named(Tcp) + "GetProcAddress (NtDeviceIoControlFile)" + Missing } };
+// A TCP table that cannot be read falls back; the handle table around its 20-byte probe, one that grows
+// between the calls (no third call); missing functions.
+TEST_F(NetworkTest, FailingTcpTableFallsBackAndTheHandleTableIsSizedByOneProbe) {
+    const string TcpFailed = Head + "\nGetExtendedTcpTable() failed(", Walked = ").\n" + Walk + Count(0);
+    const struct { std::vector<DWORD> tcp; USHORT entries; bool grows; const char *missing; std::vector<ULONG> lengths; int result;
+                   string log; } cases[] = {
+        { { 87 }, 0, false, "", { 20 }, 1, TcpFailed + "87" + Walked }, { { 0, 122 }, 0, false, "", { 20 }, 1, TcpFailed + "122" + Walked },
+        { {}, 1, false, "", { 20 }, 1, Found(1) + Named(Tcp) + Ip("0.0.0.0", 80) },
+        { {}, 2, false, "", { 20, 36 }, 1, Found(2) + Named(Tcp) + Ip("0.0.0.0", 80) + Named(Tcp) + Ip("0.0.0.0", 81) },
+        { {}, 2, true, "", { 20, 36 }, 0, Fallback + "\nNtQuerySystemInformation() failed (24) with NTSTATUS c0000004.\n" },
+        { {}, 1, false, "NtQuerySystemInformation", {}, 0, Fallback + "GetProcAddress (NtQuerySystemInformation)" + Missing },
+        { {}, 1, false, "NtQueryObject", { 20 }, 1, Found(1) + "GetProcAddress (NtQueryObject)" + Missing },
+        { {}, 1, false, "NtDeviceIoControlFile", { 20 }, 1, Found(1) + Named(Tcp) + "GetProcAddress (NtDeviceIoControlFile)" + Missing } };
     Set(0, 1, SERVICE_RUNNING, 1200);
+    system.tcpRows = { SimulatedTcpRow(2, "0.0.0.0", 80, 1200), SimulatedTcpRow(2, "0.0.0.0", 81, 1200) };
     for (const auto &c : cases) {
-        system.handles.clear(), system.handleTableLengths.clear();
+        system.handles.clear(), system.handleTableLengths.clear(), system.tcpTableSizes.clear();
         for (USHORT k = 0; k < c.entries; k++) system.handles.push_back(H(1200, 4 + 4 * k, L"\\Device\\Tcp", "0.0.0.0", 80 + k));
         system.handleTableGrowsBetweenCalls = c.grows, system.missingProcedures = { c.missing };
+        system.tcpTableAvailable = !c.tcp.empty(), system.tcpForcedResults = c.tcp;
         SetLastError(0xdeadbeef);
         EXPECT_EQ(c.result, Map()) << c.entries << c.missing;
         EXPECT_EQ(c.lengths, system.handleTableLengths) << c.entries << c.missing;
+        EXPECT_EQ(c.tcp.size(), system.tcpTableSizes.size()) << "no third call";
         EXPECT_EQ(c.log, Log());
     }
 }
@@ -181,33 +151,27 @@ TEST_F(NetworkTest, StuckQueriesAreGivenUpCountedAndStopTheWalkAtTheLimit) {
     EXPECT_EQ("011", walkers());
 }
 
-// The field shows a running service's endpoints; the URL builds from slot 0 unless the server is absent or stopped.
-TEST_F(NetworkTest, AddressTextsTheIpAndPortFieldAndTheBaseUrl) {
-    const char *const classes[][2] = { { "10.1.2.3", "private" }, { "172.16.0.1", "private" }, { "172.31.255.255", "private" },
-        { "172.15.0.1", "public" }, { "172.32.0.1", "public" }, { "192.168.0.1", "private" }, { "192.169.0.1", "public" },
-        { "192.0.2.1", "public" }, { "127.5.5.5", "local" }, { "169.254.1.1", "failed" }, { "169.1.1.1", "failed" },
-        { "0.0.0.0", "all" }, { "255.255.255.255", "public" } };
-    for (const auto &c : classes) {
-        char dotted[IP_ADDRESS_TEXT_SIZE], kind[IP_CLASS_TEXT_SIZE];
-        FormatIpAddress(dotted, inet_addr(c[0])), ClassifyIpAddress(kind, inet_addr(c[0]));
-        EXPECT_EQ(string(c[0]) + " " + c[1], string(dotted) + " " + kind);
-    }
-    const struct { int installed; DWORD state; const char *address; DWORD port; const char *field, *url; } cases[] = {
-        { 1, SERVICE_RUNNING, "0.0.0.0", 80, "0.0.0.0:80 [all], 127.0.0.1:80 [local]", "http://localhost" },
-        { 1, SERVICE_RUNNING, "192.168.1.5", 8080, "192.168.1.5:8080 [private]", "http://192.168.1.5:8080" },
-        { 1, SERVICE_RUNNING, "127.0.0.1", 443, "127.0.0.1:443 [local]", "https://localhost" },
-        { 1, SERVICE_RUNNING, "10.0.0.2", 443, "10.0.0.2:443 [private]", "https://10.0.0.2" },
-        { 1, SERVICE_RUNNING, "127.0.0.1", 81, "127.0.0.1:81 [local]", "http://localhost:81" },
-        { 1, SERVICE_RUNNING, "127.0.0.2", 80, "127.0.0.2:80 [local]", "http://127.0.0.2" },
-        { 1, SERVICE_RUNNING, "", 0, "", "http://localhost" }, { 1, SERVICE_START_PENDING, "0.0.0.0", 8443, "", "http://localhost:8443" },
-        { 1, SERVICE_PAUSED, "0.0.0.0", 443, "", "https://localhost" }, { 1, SERVICE_STOPPED, "10.0.0.2", 81, "", "http://localhost" },
-        { 0, SERVICE_RUNNING, "10.0.0.2", 81, "", "http://localhost" } };
+// The field shows a running service's endpoints with their classes; the URL builds from slot 0 unless the
+// server is absent or stopped.
+TEST_F(NetworkTest, IpAndPortFieldWithAddressClassesAndTheBaseUrl) {
+    const struct { int installed; DWORD state; const char *first, *second; DWORD port; const char *field, *url; } cases[] = {
+        { 1, SERVICE_RUNNING, "0.0.0.0", "127.5.5.5", 80, "0.0.0.0:80 [all], 127.5.5.5:80 [local]", "http://localhost" },
+        { 1, SERVICE_RUNNING, "192.168.1.5", "172.16.0.1", 8080, "192.168.1.5:8080 [private], 172.16.0.1:8080 [private]",
+          "http://192.168.1.5:8080" },
+        { 1, SERVICE_RUNNING, "127.0.0.1", "172.31.9.9", 443, "127.0.0.1:443 [local], 172.31.9.9:443 [private]", "https://localhost" },
+        { 1, SERVICE_RUNNING, "10.0.0.2", "172.15.0.1", 443, "10.0.0.2:443 [private], 172.15.0.1:443 [public]", "https://10.0.0.2" },
+        { 1, SERVICE_RUNNING, "127.0.0.1", "172.32.0.1", 81, "127.0.0.1:81 [local], 172.32.0.1:81 [public]", "http://localhost:81" },
+        { 1, SERVICE_RUNNING, "127.0.0.2", "192.169.0.1", 80, "127.0.0.2:80 [local], 192.169.0.1:80 [public]", "http://127.0.0.2" },
+        { 1, SERVICE_RUNNING, "169.254.1.1", "169.1.1.1", 80, "169.254.1.1:80 [failed], 169.1.1.1:80 [failed]", "http://169.254.1.1" },
+        { 1, SERVICE_RUNNING, "255.255.255.255", NULL, 65535, "255.255.255.255:65535 [public]", "http://255.255.255.255:65535" },
+        { 1, SERVICE_RUNNING, NULL, NULL, 0, "", "http://localhost" }, { 1, SERVICE_START_PENDING, "0.0.0.0", NULL, 8443, "", "http://localhost:8443" },
+        { 1, SERVICE_PAUSED, "0.0.0.0", NULL, 443, "", "https://localhost" }, { 1, SERVICE_STOPPED, "10.0.0.2", NULL, 81, "", "http://localhost" },
+        { 0, SERVICE_RUNNING, "10.0.0.2", NULL, 81, "", "http://localhost" } };
     HWND dialog = CreateBareDialog();
     for (const auto &c : cases) {
         for (int i = 0; i < SERVICE_COUNT; i++) Set(i, 1, SERVICE_RUNNING), EndpointTable[i] = { 1, { { 0x0909090A, 99 } } };
         Set(0, c.installed, c.state), EndpointTable[0] = ServiceEndpoints();
-        if (c.port) AppendServiceEndpoint(0, inet_addr(c.address), c.port);
-        if (c.port == 80 && !strcmp(c.address, "0.0.0.0")) AppendServiceEndpoint(0, inet_addr("127.0.0.1"), 80);   // the second
+        for (const char *address : { c.first, c.second }) if (address) AppendServiceEndpoint(0, inet_addr(address), c.port);
         char url[256];
         SetDlgItemTextA(dialog, IDC_IP_AND_PORT, "old text");
         EXPECT_EQ(2, ShowServiceEndpoints(dialog, 0) + BuildLocalBaseUrl(url));
