@@ -445,7 +445,8 @@ int MapEndpointsByHandles(void)
         Walk.dwProcessId[i] = ServiceTable.entries[i].ssStatus.dwProcessId;
         takingPart += Walk.bTakesPart[i];
     }
-    /* With no running service no handle can be a candidate. */
+    /* With no running service no handle can be a candidate. A walk that
+       stops unfinished, too many queries being stuck, says so. */
     ok = 1;
     if (takingPart > 0 && count > 0 && (!RunHandleWalk(WalkHandleTable) || Walk.nextEntry < Walk.count)) {
         ControllerLogAppend("\nHandle walk stopped, %d queries stuck.\n", (int)StalledHandleWalkers());
