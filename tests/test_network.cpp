@@ -44,8 +44,8 @@ protected:
 TEST_F(NetworkTest, TcpRowsAreRecordedAsReadInTableOrderIntoFiveSlots) {
     Set(0, 1, SERVICE_RUNNING, 1200), Set(1, 1, SERVICE_RUNNING, 1300), Set(2, 1, SERVICE_STOPPED, 1400);
     Set(3, 0, SERVICE_RUNNING, 1500), memset(EndpointTable, 0x5A, sizeof(EndpointTable));
-    system.tcpRows = { SimulatedTcpRow(5, "0.0.0.0", 135, 0), SimulatedTcpRow(5, "192.168.1.200", 80, 1200) };
-    system.tcpTableAvailable = true, system.tcpRows[1].dwLocalPort |= 0xABCD0000;
+    system.tcpRows = { SimulatedTcpRow(5, "192.168.1.200", 80, 1200), SimulatedTcpRow(5, "0.0.0.0", 135, 0) };
+    system.tcpTableAvailable = true, system.tcpRows[0].dwLocalPort |= 0xABCD0000;
     for (USHORT k = 0; k < 5; k++) system.tcpRows.push_back(SimulatedTcpRow(5, "127.0.0.1", 9000 + k, 1200));
     for (DWORD pid : { 1300, 1400, 1500 }) system.tcpRows.push_back(SimulatedTcpRow(2, "10.0.0.2", 3306, pid));
     EXPECT_EQ(1, Map());
@@ -76,8 +76,7 @@ TEST_F(NetworkTest, HandleWalkQueriesTheTransportOfExactDeviceNamesOfRunningServ
 
 TEST_F(NetworkTest, FailingTcpTableFallsBackAndTheHandleTableIsSizedByOneProbe) {
     const string TcpFailed = Head + "\nGetExtendedTcpTable() failed(", Walked = ").\n" + Walk;
-    const struct { std::vector<DWORD> tcp; USHORT entries; bool grows; const char *missing; std::vector<ULONG> lengths; int ok; string log; }
-        cases[] = {
+    const struct { std::vector<DWORD> tcp; USHORT entries; bool grows; const char *missing; std::vector<ULONG> lengths; int ok; string log; } cases[] = {
         { { 87 }, 0, false, "", { 20 }, 1, Found(0, TcpFailed + "87" + Walked) },
         { { 0, 122 }, 0, false, "", { 20 }, 1, Found(0, TcpFailed + "122" + Walked) },
         { {}, 2, false, "", { 20, 36 }, 1, Found(2) + Named(Tcp) + Ip("0.0.0.0", 80) + Named(Tcp) + Ip("0.0.0.0", 81) },
@@ -87,10 +86,9 @@ TEST_F(NetworkTest, FailingTcpTableFallsBackAndTheHandleTableIsSizedByOneProbe) 
         { {}, 1, false, "NtDeviceIoControlFile", { 20 }, 1, Found(1) + Named(Tcp) + "GetProcAddress (NtDeviceIoControlFile)" + Missing } };
     Set(0, 1, SERVICE_RUNNING, 1200), system.tcpRows = { SimulatedTcpRow(2, "0.0.0.0", 80, 1200), SimulatedTcpRow(2, "0.0.0.0", 81, 1200) };
     for (const auto &c : cases) {
-        system.handles.clear(), system.handleTableLengths.clear(), system.missingProcedures = { c.missing };
+        system.handles.clear(), system.handleTableLengths.clear(), system.missingProcedures = { c.missing }, SetLastError(0xdeadbeef);
         for (USHORT k = 0; k < c.entries; k++) system.handles.push_back(H(1200, 4 + 4 * k, L"\\Device\\Tcp", "0.0.0.0", 80 + k));
         system.handleTableGrowsBetweenCalls = c.grows, system.tcpTableAvailable = !c.tcp.empty(), system.tcpForcedResults = c.tcp;
-        SetLastError(0xdeadbeef);
         EXPECT_EQ(c.ok, Map()) << c.entries << c.missing;
         EXPECT_EQ(c.lengths, system.handleTableLengths) << c.entries << c.missing;
         EXPECT_EQ(c.log, Log());
@@ -127,7 +125,8 @@ TEST_F(NetworkTest, StuckQueriesAreGivenUpCountedAndStopTheWalkAtTheLimit) {
 TEST_F(NetworkTest, IpAndPortFieldWithAddressClassesAndTheBaseUrl) {
     const struct { int installed; DWORD state; const char *first, *second; DWORD port; const char *field, *url; } cases[] = {
         { 1, SERVICE_RUNNING, "0.0.0.0", "127.5.5.5", 80, "0.0.0.0:80 [all], 127.5.5.5:80 [local]", "http://localhost" },
-        { 1, SERVICE_RUNNING, "10.1.2.3", "172.16.0.1", 8, "10.1.2.3:8 [private], 172.16.0.1:8 [private]", "http://10.1.2.3:8" },
+        { 1, SERVICE_START_PENDING, "192.168.1.5", NULL, 8080, "", "http://192.168.1.5:8080" },
+        { 1, SERVICE_RUNNING, "10.255.2.3", "172.16.0.1", 8, "10.255.2.3:8 [private], 172.16.0.1:8 [private]", "http://10.255.2.3:8" },
         { 1, SERVICE_RUNNING, "127.0.0.1", "172.31.9.9", 443, "127.0.0.1:443 [local], 172.31.9.9:443 [private]", "https://localhost" },
         { 1, SERVICE_RUNNING, "192.168.0.1", "172.15.0.1", 443, "192.168.0.1:443 [private], 172.15.0.1:443 [public]",
           "https://192.168.0.1" },
