@@ -6,6 +6,7 @@
 #include "res/resource.h"
 #include "services/services.h"
 #include "support/simulated_network.h"
+#include "support/test_program.h"
 #include "support/test_support.h"
 
 using std::string; using std::to_string;
@@ -97,6 +98,7 @@ TEST_F(NetworkTest, FailingTcpTableFallsBackAndTheHandleTableIsSizedByOneProbe) 
 
 // Stuck names and requests are given up and counted, at 16 the walk stops and says so; one walker stays parked.
 TEST_F(NetworkTest, StuckQueriesAreGivenUpCountedAndStopTheWalkAtTheLimit) {
+    const int handles = CountProcessHandles(GetCurrentProcessId());   // a walker is parked before and after
     Set(0, 1, SERVICE_RUNNING, 1200), Set(2, 1, SERVICE_RUNNING, 1400);
     system.handles = { H(1200, 0x10, L"\\Device\\NamedPipe\\a"), H(1200, 0x14, L"\\Device\\Tcp", "0.0.0.0", 80),
                        H(1200, 0x18, L"\\Device\\Tcp", "0.0.0.0", 8080), H(1200, 0x1C, L"\\Device\\Udp", "0.0.0.0", 161),
@@ -109,17 +111,16 @@ TEST_F(NetworkTest, StuckQueriesAreGivenUpCountedAndStopTheWalkAtTheLimit) {
     EXPECT_EQ(Found(6) + Named(Tcp) + Ip("0.0.0.0", 80) + Named(Tcp) + Ip("0.0.0.0", 8080) + Named(Udp) +
               "\nNtDeviceIoControlFile() failed(997).\n" + Named(Tcp) + Ip("127.0.0.1", 8080), Log());
     for (SimulatedHandle &h : system.handles) h.typeNumber = h.nameBehaviour == NameBlocks ? 28 : 5;
-    system.handles.insert(system.handles.end(), 11, system.handles[0]);
-    system.handles.push_back(H(1200, 0x20, L"\\Device\\Tcp", "0.0.0.0", 81));
+    system.handles.insert(system.handles.end(), 11, system.handles[0]), system.handles.push_back(H(1200, 0x20, L"\\Device\\Tcp", "0.0.0.0", 81));
     EXPECT_EQ(0, MapServiceEndpoints());
     EXPECT_EQ(Found(18) + "\nHandle walk stopped, 16 queries stuck.\n", Log());
     ReleaseBlockedQueries(), CompletePendingTransportQueries();
     for (int i = 0; i < 500 && StalledHandleWalkers() > 1; i++) Sleep(10);
     EXPECT_EQ(0, system.lateCompletionsFailed + system.cancelCalls - 1) << "one cancel; the pending request's event kept open";
     for (int k = 0; k < 3; k++) EXPECT_EQ(1, MapServiceEndpoints());
-    string parked = Records().substr(0, 13) + " " + walkers() + ", ended ";
-    parked += (EndHandleWalker(), walkers()) + ", again ";
-    EXPECT_EQ("1: 0.0.0.0:81 011, ended 000, again 011", parked + (MapServiceEndpoints(), walkers()));
+    string parked = Records().substr(0, 13) + " " + walkers();
+    parked += ", ended " + (EndHandleWalker(), walkers()), parked += ", again " + (MapServiceEndpoints(), walkers());
+    EXPECT_EQ("1: 0.0.0.0:81 011, ended 000, again 011, handles +0", parked + ", handles +" + to_string(CountProcessHandles(GetCurrentProcessId()) - handles));
 }
 
 TEST_F(NetworkTest, IpAndPortFieldWithAddressClassesAndTheBaseUrl) {
