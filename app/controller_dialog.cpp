@@ -209,6 +209,7 @@ INT_PTR CALLBACK ControllerDialogProc(HWND hDlg, UINT message, WPARAM wParam, LP
     case WM_DESTROY:
         KillAllPollTimers(hDlg);
         ServiceTableClose();
+        EndHandleWalker();
         ControllerLogClose();
         PostQuitMessage(0);
         return FALSE;

@@ -4,6 +4,7 @@
 #include "controller.h"
 
 #include <stdarg.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 
@@ -39,17 +40,46 @@ int ControllerLogAppend(const char *format, ...)
     return written;
 }
 
+/* The wide text is formatted whole, converted to the ANSI code page and
+   written through the narrow stream, so the file holds 8-bit text only. */
 int ControllerLogAppendW(const wchar_t *format, ...)
 {
     va_list args;
-    int written;
+    int length;
+    int bytes;
+    wchar_t *wide = NULL;
+    char *narrow = NULL;
+    int written = 0;
 
     if (LogStream == NULL) {
         return 0;
     }
     va_start(args, format);
-    written = vfwprintf(LogStream, format, args);
+    length = _vscwprintf(format, args);
     va_end(args);
+    if (length <= 0) {
+        return length;
+    }
+    wide = (wchar_t *)malloc(((size_t)length + 1) * sizeof(wchar_t));
+    if (wide == NULL) {
+        goto cleanup;
+    }
+    va_start(args, format);
+    _vsnwprintf(wide, (size_t)length + 1, format, args);
+    va_end(args);
+    wide[length] = L'\0';
+    bytes = WideCharToMultiByte(CP_ACP, 0, wide, length, NULL, 0, NULL, NULL);
+    narrow = (char *)malloc((size_t)bytes + 1);
+    if (bytes <= 0 || narrow == NULL) {
+        goto cleanup;
+    }
+    WideCharToMultiByte(CP_ACP, 0, wide, length, narrow, bytes, NULL, NULL);
+    narrow[bytes] = '\0';
+    written = ControllerLogAppend("%s", narrow);
+
+cleanup:
+    free(narrow);
+    free(wide);
     return written;
 }
 

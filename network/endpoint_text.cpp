@@ -9,12 +9,6 @@
 #include "../services/services.h"
 #include "../textfit/textfit.h"
 
-static int ServiceIsRunning(int serviceIndex)
-{
-    return ServiceTable.entries[serviceIndex].bInstalled == 1
-        && ServiceTable.entries[serviceIndex].ssStatus.dwCurrentState == SERVICE_RUNNING;
-}
-
 int ShowServiceEndpoints(HWND hDlg, int serviceIndex)
 {
     char field[ENDPOINT_FIELD_SIZE];

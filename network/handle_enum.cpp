@@ -36,8 +36,6 @@ static const BYTE FileObjectTypeNumbers[2] = { 26, 28 };
 #define TDI_ANSWER_PORT_OFFSET          12
 #define TDI_ANSWER_ADDRESS_OFFSET       14
 
-#define WALKER_ABANDONED                ((LONG)-1)
-
 typedef LONG (NTAPI *NtQuerySystemInformationFunction)(ULONG SystemInformationClass,
                                                         PVOID SystemInformation,
                                                         ULONG SystemInformationLength,
@@ -86,28 +84,6 @@ typedef char HandleEntryIs16Bytes[sizeof(SystemHandleEntry) == 16 ? 1 : -1];
 typedef char NameHeaderIs8Bytes[sizeof(ObjectNameHeader) == 8 ? 1 : -1];
 typedef char IoStatusIs8Bytes[sizeof(IoStatus) == 8 ? 1 : -1];
 
-/* A thread that walks the handle table for the mapping. While it is inside
-   a query that may block, lQuerySerial is odd and dwQueryStart holds when
-   the query began. The mapping gives a walker up by swapping that odd
-   serial for WALKER_ABANDONED; a walker that comes back from its query and
-   finds itself given up touches nothing shared, releases what it holds and
-   ends, freeing its own record. A walker that is not given up waits for
-   the next walk for HANDLE_WALKER_IDLE_MS and then ends (lState moves from
-   WALKER_PARKED to WALKER_LEAVING); its record stays with the mapping,
-   which releases it when it next needs a walker. */
-typedef struct HandleWalker {
-    HANDLE hThread;
-    HANDLE hStartEvent;
-    HANDLE hDoneEvent;
-    volatile LONG lQuerySerial;
-    volatile DWORD dwQueryStart;
-    volatile LONG lState;
-} HandleWalker;
-
-#define WALKER_PARKED   0
-#define WALKER_ASSIGNED 1
-#define WALKER_LEAVING  2
-
 /* The walk in progress: the table, where the next walker goes on, and the
    process ids of the services that take part. Written by the one walker
    that has not been given up, and by the mapping while no walker runs. */
@@ -122,50 +98,9 @@ typedef struct HandleWalk {
 } HandleWalk;
 
 static HandleWalk Walk;
-static HandleWalker *CurrentWalker;    /* parked, or left, since the last walk */
-static volatile LONG StalledWalkers;
-static volatile LONG WalkerThreads;
 
 static const WCHAR TcpDeviceName[] = L"\\Device\\Tcp";
 static const WCHAR UdpDeviceName[] = L"\\Device\\Udp";
-
-LONG StalledHandleWalkers(void)
-{
-    return StalledWalkers;
-}
-
-LONG HandleWalkerThreads(void)
-{
-    return WalkerThreads;
-}
-
-static int WalkerAbandoned(HandleWalker *walker)
-{
-    return walker != NULL && walker->lQuerySerial == WALKER_ABANDONED;
-}
-
-static void BeginGuardedQuery(HandleWalker *walker)
-{
-    if (walker != NULL) {
-        walker->dwQueryStart = GetTickCount();
-        InterlockedIncrement(&walker->lQuerySerial);
-    }
-}
-
-/* 1 while the walker still owns the walk, 0 when it was given up. */
-static int EndGuardedQuery(HandleWalker *walker)
-{
-    LONG serial;
-
-    if (walker == NULL) {
-        return 1;
-    }
-    serial = walker->lQuerySerial;
-    if (serial == WALKER_ABANDONED) {
-        return 0;
-    }
-    return InterlockedCompareExchange(&walker->lQuerySerial, serial + 1, serial) == serial ? 1 : 0;
-}
 
 /* Returns a new terminated wide string the caller frees, or null. */
 static WCHAR *QueryObjectName(HandleWalker *walker, const NetworkSystemCalls *calls, HANDLE handle)
@@ -315,7 +250,9 @@ static int QueryTdiAddress(HandleWalker *walker, const NetworkSystemCalls *calls
     ok = 1;
 
 cleanup:
-    if (!inUse) {
+    if (inUse) {
+        LeaveRequestWithDriver(event, block);
+    } else {
         if (event != NULL) {
             CloseHandle(event);
         }
@@ -372,7 +309,8 @@ static int IsFileObjectType(BYTE typeNumber)
     return typeNumber == FileObjectTypeNumbers[0] || typeNumber == FileObjectTypeNumbers[1];
 }
 
-/* Walks from where the walk stands. Returns 0 when the walker was given up. */
+/* Walks from where the walk stands, and stops there, unfinished, once too
+   many queries are stuck. Returns 0 when the walker was given up. */
 static int WalkHandleTable(HandleWalker *walker)
 {
     DWORD k = Walk.nextEntry;
@@ -391,6 +329,9 @@ static int WalkHandleTable(HandleWalker *walker)
             /* Should this handle stall, the next walker goes on after it. */
             Walk.nextEntry = k;
             Walk.nextService = i + 1;
+            if (HandleQueriesStuck()) {
+                return 1;
+            }
             if (!ExamineServiceHandle(walker, entry->ProcessId, entry->Handle, i)) {
                 return 0;
             }
@@ -399,131 +340,6 @@ static int WalkHandleTable(HandleWalker *walker)
     Walk.nextEntry = Walk.count;
     Walk.nextService = 0;
     return 1;
-}
-
-static DWORD WINAPI HandleWalkerMain(LPVOID parameter)
-{
-    HandleWalker *walker = (HandleWalker *)parameter;
-
-    for (;;) {
-        if (WaitForSingleObject(walker->hStartEvent, HANDLE_WALKER_IDLE_MS) != WAIT_OBJECT_0) {
-            if (InterlockedCompareExchange(&walker->lState, WALKER_LEAVING, WALKER_PARKED) == WALKER_PARKED) {
-                InterlockedDecrement(&WalkerThreads);
-                return 0;
-            }
-            /* A walk was handed over just now; its start is on its way. */
-            WaitForSingleObject(walker->hStartEvent, INFINITE);
-        }
-        if (!WalkHandleTable(walker)) {
-            break;
-        }
-        InterlockedExchange(&walker->lState, WALKER_PARKED);
-        SetEvent(walker->hDoneEvent);
-    }
-    /* Given up while in a query and back now: the mapping has let go of
-       this record. */
-    CloseHandle(walker->hStartEvent);
-    CloseHandle(walker->hDoneEvent);
-    free(walker);
-    InterlockedDecrement(&StalledWalkers);
-    InterlockedDecrement(&WalkerThreads);
-    return 0;
-}
-
-static void FreeWalkerRecord(HandleWalker *walker)
-{
-    if (walker->hThread != NULL) {
-        CloseHandle(walker->hThread);
-    }
-    if (walker->hStartEvent != NULL) {
-        CloseHandle(walker->hStartEvent);
-    }
-    if (walker->hDoneEvent != NULL) {
-        CloseHandle(walker->hDoneEvent);
-    }
-    free(walker);
-}
-
-static HandleWalker *StartHandleWalker(void)
-{
-    HandleWalker *walker = (HandleWalker *)malloc(sizeof(HandleWalker));
-
-    if (walker == NULL) {
-        return NULL;
-    }
-    memset(walker, 0, sizeof(HandleWalker));
-    walker->lState = WALKER_ASSIGNED;
-    walker->hStartEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    walker->hDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (walker->hStartEvent != NULL && walker->hDoneEvent != NULL) {
-        InterlockedIncrement(&WalkerThreads);
-        walker->hThread = CreateThread(NULL, 0, HandleWalkerMain, walker, 0, NULL);
-        if (walker->hThread == NULL) {
-            InterlockedDecrement(&WalkerThreads);
-        }
-    }
-    if (walker->hThread == NULL) {
-        FreeWalkerRecord(walker);
-        return NULL;
-    }
-    return walker;
-}
-
-/* The walker for the next walk: the parked one, or a new one in place of
-   one that has left. */
-static HandleWalker *AssignHandleWalker(void)
-{
-    if (CurrentWalker != NULL
-        && InterlockedCompareExchange(&CurrentWalker->lState, WALKER_ASSIGNED, WALKER_PARKED) != WALKER_PARKED) {
-        /* It has left or is leaving: its thread ends without a further
-           wait, so waiting for it is short. */
-        WaitForSingleObject(CurrentWalker->hThread, INFINITE);
-        FreeWalkerRecord(CurrentWalker);
-        CurrentWalker = NULL;
-    }
-    if (CurrentWalker == NULL) {
-        CurrentWalker = StartHandleWalker();
-    }
-    return CurrentWalker;
-}
-
-/* Runs the walk on the walker thread and watches its queries. A walker
-   stuck beyond the limit is given up and a fresh one goes on with the next
-   handle. Without a walker (none can be started, or too many are stuck)
-   the walk stops where it stands. */
-static void RunHandleWalk(void)
-{
-    int stalls = 0;
-    LONG serial;
-    DWORD limit;
-
-    for (;;) {
-        if (StalledWalkers >= STALLED_WALKERS_MAX || AssignHandleWalker() == NULL) {
-            return;
-        }
-        SetEvent(CurrentWalker->hStartEvent);
-        for (;;) {
-            if (WaitForSingleObject(CurrentWalker->hDoneEvent, HANDLE_QUERY_WATCH_PERIOD_MS) == WAIT_OBJECT_0) {
-                return;
-            }
-            serial = CurrentWalker->lQuerySerial;
-            if ((serial & 1) == 0) {
-                continue;
-            }
-            limit = stalls >= HANDLE_QUERY_STALLS_BEFORE_SHORT ? HANDLE_QUERY_SHORT_LIMIT_MS
-                                                               : HANDLE_QUERY_LIMIT_MS;
-            if (GetTickCount() - CurrentWalker->dwQueryStart < limit) {
-                continue;
-            }
-            if (InterlockedCompareExchange(&CurrentWalker->lQuerySerial, WALKER_ABANDONED, serial) == serial) {
-                InterlockedIncrement(&StalledWalkers);
-                stalls++;
-                CloseHandle(CurrentWalker->hThread);
-                CurrentWalker = NULL;
-                break;
-            }
-        }
-    }
 }
 
 int EnableDebugPrivilege(void)
@@ -625,18 +441,19 @@ int MapEndpointsByHandles(void)
     Walk.calls = NetworkCalls;
     takingPart = 0;
     for (i = 0; i < SERVICE_COUNT; i++) {
-        Walk.bTakesPart[i] = ServiceTable.entries[i].bInstalled == 1
-                          && ServiceTable.entries[i].ssStatus.dwCurrentState == SERVICE_RUNNING;
+        Walk.bTakesPart[i] = ServiceIsRunning(i);
         Walk.dwProcessId[i] = ServiceTable.entries[i].ssStatus.dwProcessId;
         takingPart += Walk.bTakesPart[i];
     }
-    /* With no running service no handle can be a candidate. */
-    if (takingPart > 0 && count > 0) {
-        RunHandleWalk();
+    /* With no running service no handle can be a candidate. A walk that
+       stops unfinished, too many queries being stuck, says so. */
+    ok = 1;
+    if (takingPart > 0 && count > 0 && (!RunHandleWalk(WalkHandleTable) || Walk.nextEntry < Walk.count)) {
+        ControllerLogAppend("\nHandle walk stopped, %d queries stuck.\n", (int)StalledHandleWalkers());
+        ok = 0;
     }
     Walk.entries = NULL;
     Walk.count = 0;
-    ok = 1;
 
 cleanup:
     free(table);

@@ -29,6 +29,9 @@ int EnableDebugPrivilege(void);
 /* Appends one endpoint to a service's record; 0 (nothing written) when the
    record already holds its five slots. Used by both mapping methods. */
 int AppendServiceEndpoint(int serviceIndex, DWORD address, DWORD port);
+/* 1 when the service is installed and running: only such a service's
+   process is mapped and only its endpoints are shown. */
+int ServiceIsRunning(int serviceIndex);
 
 /* Text buffer sizes of the endpoint texts. */
 #define IP_ADDRESS_TEXT_SIZE   16
@@ -85,26 +88,51 @@ extern const NetworkSystemCalls NetworkSystemCallsDefault;
 /* The name and transport queries of the handle walk run on a walker
    thread that the mapping watches; a query that has not returned within the
    limit is given up, and the walk goes on with the next handle on a fresh
-   walker. */
+   walker. One walker is kept parked between walks for the program's life. */
 #define HANDLE_QUERY_LIMIT_MS            200
 /* The limit once this many queries were given up in one walk. */
 #define HANDLE_QUERY_SHORT_LIMIT_MS      50
 #define HANDLE_QUERY_STALLS_BEFORE_SHORT 2
 #define HANDLE_QUERY_WATCH_PERIOD_MS     10
-/* Walkers still stuck in a query; at this many, a walk stops before its
-   next query (recording nothing more) until some of them come back. */
+/* Queries still stuck: walkers given up in one that have not come back,
+   and transport requests the driver still holds. At this many, a walk
+   stops before its next query (recording nothing more) until some of them
+   come back. */
 #define STALLED_WALKERS_MAX              16
 /* A transport query answered with STATUS_PENDING: waited for this long,
    then cancelled and waited for once more. */
 #define TDI_COMPLETION_WAIT_MS        250
 #define TDI_CANCEL_WAIT_MS            250
 
-/* A walker waits this long for the next walk before it ends. */
-#define HANDLE_WALKER_IDLE_MS            500
+typedef struct HandleWalker HandleWalker;
+/* One walk, run on the walker; returns 0 when the walker was given up on
+   the way (it must then end at once). */
+typedef int (*HandleWalkFunction)(HandleWalker *walker);
 
-/* Walkers given up in a query that have not come back yet. */
+/* Runs the walk on the parked walker (started first if there is none) and
+   watches its queries. Returns 1 when the walk returned, 0 when it stopped
+   because too many queries are stuck or no walker could be started. */
+int RunHandleWalk(HandleWalkFunction walk);
+/* Brackets a query that may block; EndGuardedQuery returns 1 while the
+   walker still owns the walk, 0 when it was given up. */
+void BeginGuardedQuery(HandleWalker *walker);
+int EndGuardedQuery(HandleWalker *walker);
+int WalkerAbandoned(HandleWalker *walker);
+/* A transport request that neither completed nor was cancelled: its event
+   and block stay with the driver, counted as stuck, and are freed once the
+   event shows completion. */
+void LeaveRequestWithDriver(HANDLE event, void *block);
+/* 1 when STALLED_WALKERS_MAX queries are stuck. */
+int HandleQueriesStuck(void);
+/* Ends the parked walker (at tear-down); the next walk starts a new one. */
+void EndHandleWalker(void);
+
+/* Queries stuck: given-up walkers not yet back and requests left with the
+   driver. */
 LONG StalledHandleWalkers(void);
-/* Walker threads alive: working, waiting for a walk, or stalled. */
+/* Walker threads alive: parked, walking, or given up and stuck. */
 LONG HandleWalkerThreads(void);
+/* 1 while a walker waits, parked, for the next walk. */
+int HandleWalkerParked(void);
 
 #endif

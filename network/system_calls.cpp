@@ -32,10 +32,4 @@ const NetworkSystemCalls NetworkSystemCallsDefault = {
     CallGetIpAddrTable
 };
 
-NetworkSystemCalls NetworkCalls = {
-    LookupLoadedProcedure,
-    OpenProcess,
-    DuplicateHandle,
-    CloseHandle,
-    CallGetIpAddrTable
-};
+NetworkSystemCalls NetworkCalls = NetworkSystemCallsDefault;

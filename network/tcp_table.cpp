@@ -40,14 +40,10 @@ int AppendServiceEndpoint(int serviceIndex, DWORD address, DWORD port)
     return 1;
 }
 
-/* A service takes part in a mapping only while installed and running. */
-static int ServiceOwnsProcess(int serviceIndex, DWORD processId)
+int ServiceIsRunning(int serviceIndex)
 {
-    const ServiceEntry *entry = &ServiceTable.entries[serviceIndex];
-
-    return entry->bInstalled == 1
-        && entry->ssStatus.dwCurrentState == SERVICE_RUNNING
-        && entry->ssStatus.dwProcessId == processId;
+    return ServiceTable.entries[serviceIndex].bInstalled == 1
+        && ServiceTable.entries[serviceIndex].ssStatus.dwCurrentState == SERVICE_RUNNING;
 }
 
 static void MatchTcpRow(const MIB_TCPROW_OWNER_PID *row)
@@ -56,7 +52,7 @@ static void MatchTcpRow(const MIB_TCPROW_OWNER_PID *row)
     DWORD port;
 
     for (i = 0; i < SERVICE_COUNT; i++) {
-        if (!ServiceOwnsProcess(i, row->dwOwningPid)) {
+        if (!ServiceIsRunning(i) || ServiceTable.entries[i].ssStatus.dwProcessId != row->dwOwningPid) {
             continue;
         }
         port = ntohs((u_short)(row->dwLocalPort & 0xFFFF));

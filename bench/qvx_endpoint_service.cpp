@@ -1,4 +1,4 @@
-// A service for the endpoint mapping tests: listens on the given addresses,
+// A service for the endpoint mapping benchmark: listens on the given addresses,
 // optionally connects to its own first listener, and accepts clients, all on
 // its service thread (the test bed's emulation copes badly with several
 // threads waiting at once). Under Wine 8 a listening socket's row in the TCP
