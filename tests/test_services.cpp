@@ -1,0 +1,299 @@
+// The services: the service table and its log, the four actions, the panel's rows and fields, and
+// the dialog's buttons, poll timers, dots and Requery All, against the prefix's Service Control
+// Manager with the test service installed under the managed names.
+#include <gtest/gtest.h>
+
+#include "app/controller.h"
+#include "res/resource.h"
+#include "services/services.h"
+#include "support/test_fitting.h"
+#include "support/test_services.h"
+#include "support/test_support.h"
+
+namespace {
+typedef std::vector<std::string> Texts;
+const char *const Names[] = { "Apache2.2", "MySQL", "Tomcat5", "W3svc" };
+const UINT Timers[] = { 7100, 7101, 7102, 7103, 7200, 7201, 7202, 7203 };
+
+// The format once per service, in table order, with the name for each %s.
+std::string Each(const char *format)
+{
+    std::string text;
+    char line[512];
+    for (const char *n : Names) text += (snprintf(line, sizeof(line), format, n, n, n, n), line);
+    return text;
+}
+std::string Status(DWORD state, DWORD controls, DWORD pid, DWORD exitCode = 0, DWORD checkPoint = 0)
+{
+    return StatusBlock({ SERVICE_WIN32_OWN_PROCESS, state, controls, exitCode, 0, checkPoint, checkPoint ? 2000u : 0u, pid, 0 });
+}
+std::string Pending(DWORD state, DWORD pid) { return Status(state, state == SERVICE_START_PENDING, pid, 0, 1); }
+std::string Config(const std::string &name, DWORD startType, const std::string &arguments = "")
+{
+    return "\nConfiguration of Service:\n\tService Type: 0x00000010\n\tStart Type: " + HexText(startType) + "\n\tError Control: 0x00000001\n"
+           "\tBinary Path Name: \"" + TestServiceProgram() + "\" run \"" + name + "\"" + (arguments.empty() ? "" : " ") + arguments +
+           "\n\tService Start Name: LocalSystem\n\tDisplay Name: " + name + "\n";
+}
+std::string Initial(const std::string &n, const std::string &status, const std::string &config, const std::string &description)
+{
+    return "\nPerforming Initial ServiceQueryStatus (" + n + ")...\n" + status + "\nPerforming Initial ServiceQueryConfig (" + n + ")...\n" +
+           config + "\nPerforming Initial ServiceQueryDescription (" + n + ")...\n\tDescription: " + description + "\n";
+}
+std::string CloseLog(const char *installed)   // "1101": the rows whose handle is closed
+{
+    std::string text = "\nCloseServiceHandle(hSCManager) successful.\n";
+    for (int i = 0; i < 4; i++) text += std::string("\nCloseServiceHandle (") + Names[i] + (installed[i] == '1' ? ") successful.\n" : ") not called; Service is not Installed.\n");
+    return text + Each("\nfree 'lpConfiguration' (%s) performed.\n\nfree 'lpDescription' (%s) performed.\n");
+}
+const std::string NoneOpen = Each("\n'%s' Service name does NOT exist.\n") +
+                             Each("\nInitial Service Query Status,Config,Description (%s) not performed; Service is not Installed.\n");
+std::string Warning(const std::string &name, const char *verb)
+{
+    return "\nWarning:\n'" + name + "' Service exists, currently, in state that is neither \"SERVICE_STOPPED\" nor \"SERVICE_RUNNING\".\nMost likely, "
+           "Service is currently in a PENDING or PAUSED state.\nWait a few seconds and try again.\nUser should manually " + verb + " this Service.\n";
+}
+std::string Dots(int n) { return std::string(n, '.'); }
+int Allowed;   // blocks the table may still allocate
+void *Allocate(size_t size) { return Allowed-- > 0 ? malloc(size) : NULL; }
+
+// Fresh log and dots, no managed service; the case's dialog and table closed after it.
+class Services : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveAllManagedServices();
+        OpenFreshControllerLog();
+        for (int i = 0; i < SERVICE_COUNT; i++) ProgressTextClear(i);
+    }
+    void TearDown() override
+    {
+        if (dialog) DestroyControllerDialog(dialog);
+        if (ServiceTable.hSCManager) ServiceTableClose();
+        ControllerLogClose();
+        RemoveAllManagedServices();
+    }
+    void Install(const char *name, const char *arguments, DWORD startType, const char *description, bool start = false, const char *path = "")
+    {
+        TestServiceSetup setup;
+        setup.name = name, setup.runArguments = arguments, setup.startType = startType, setup.binaryPathOverride = path;
+        setup.description = description ? description : "", setup.hasDescription = description != NULL;
+        ASSERT_EQ("", InstallTestService(setup));
+        if (start) { ASSERT_EQ("", StartTestService(name, SERVICE_RUNNING, 30000)); }
+    }
+    void Bring(int row) { ASSERT_TRUE(dialog = CreateControllerDialog()); Select(row); NewLog(); }
+    void Select(int row) { SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_SETCURSEL, row, 0), Click(IDC_SERVICES_LIST, LBN_SELCHANGE); }
+    void Click(int id, int code = BN_CLICKED) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)GetDlgItem(dialog, id)); }
+    void Tick(UINT id) { SendMessageA(dialog, WM_TIMER, id, 0); }
+    bool Armed(UINT id) { return KillTimer(dialog, id) != 0; }   // and stops it: the test ticks
+    std::string Row(int list, int row) { return ListBoxText(dialog, list, row); }
+    std::string Field(int id) { return DialogItemText(dialog, id); }
+    std::string NewLog(bool flush = true)   // written since the last call; as on disk without `flush`
+    {
+        if (flush) ControllerLogFlush();
+        std::string log = ReadControllerLog(), fresh = log.substr(std::min(seen, log.size()));
+        return seen = log.size(), fresh;
+    }
+    HWND dialog = NULL;
+    size_t seen = 0;
+};
+
+// The rows and fields of a table row as the queries leave it; row 2's entry stands in.
+TEST_F(Services, PanelShowsEveryStateStartTypeAndPlaceholder)
+{
+    struct Case { int installed; DWORD state, exitCode, specific; int ticks; DWORD type, start; const char *description, *path; DWORD pid;
+                  const char *shown; } cases[] = {
+        { 1, 1, 0, 0, 2, 0x10, 0, "Web", "C:\\x.exe", 0, "Stopped/Boot Time/Web|C:\\x.exe|[not running]" },
+        { 1, 2, 0, 0, 0, 0x10, 1, NULL, NULL, 42, "Starting/System/[not provided]||42" },
+        { 1, 2, 0, 0, 15, 0x10, 2, "Web", "p", 42, "Starting.........../Automatic/Web|p|42" },
+        { 1, 3, 0, 0, 4, 0x10, 3, "Web", "p", 42, "Stopping..../Demand/Web|p|42" },
+        { 1, 4, 0, 0, 2, 0x10, 4, "Web", "p", 42, "Running/Disabled/Web|p|42" },
+        { 1, 5, 0, 0, 2, 0x10, 5, "Web", "p", 42, "Continuing/Unknown/Web|p|42" },
+        { 1, 6, 0, 0, 2, 0x10, 0xFFFFFFFF, "Web", "p", 42, "Pausing/Unknown/Web|p|42" },
+        { 1, 7, 0, 0, 2, 0x10, 2, "Web", "p", 42, "Paused/Automatic/Web|p|42" },
+        { 1, 0, 0, 0, 2, 0x10, 2, "Web", "p", 0, "Unknown/Automatic/Web|p|[not running]" },
+        { 1, 8, 0, 0, 2, 0x10, 2, "Web", "p", 42, "Unknown/Automatic/Web|p|42" },
+        { 1, 1, 1066, 3, 2, 0x10, 2, "Web", "p", 0, "Error [3]/Automatic/Web|p|[not running]" },
+        { 1, 2, 1066, 0x80000000, 11, 0x10, 2, "Web", "p", 42, "Error [-2147483648]/Automatic/Web|p|42" },
+        { 1, 4, 1067, 3, 2, 0x10, 2, "Web", "p", 42, "Running/Automatic/Web|p|42" },
+        { 0, 4, 1066, 3, 2, 0x10, 2, "Web", "p", 42, "[not installed]//[not installed]||" },
+        { 1, 4, 0, 0, 2, 0, 0, "Web", NULL, 42, "Running//Web||42" },   // configuration not known: query failed
+    };
+    ASSERT_TRUE(dialog = CreateBareDialog());
+    for (int i = 0; i < SERVICE_COUNT; i++) RefreshStatusRow(dialog, i), RefreshStartupTypeRow(dialog, i);
+    ServiceEntry saved = ServiceTable.entries[2];
+    for (const Case &c : cases) {
+        QUERY_SERVICE_CONFIGA config = { c.type, c.start, 0, (LPSTR)c.path };
+        SERVICE_DESCRIPTIONA description = { (LPSTR)c.description };
+        ServiceTable.entries[2] = { "Tomcat5", c.installed, NULL, { 0x10, c.state, 0, c.exitCode, c.specific, 0, 0, c.pid }, &config, &description };
+        ProgressTextClear(2);
+        for (int t = 0; t < c.ticks; t++) ProgressTextGrow(2);
+        EXPECT_EQ(3, RefreshStatusRow(dialog, 2) + RefreshStartupTypeRow(dialog, 2) + ShowServiceDetails(dialog, 2));
+        EXPECT_EQ(c.shown, Row(IDC_STATUS_LIST, 2) + "/" + Row(IDC_STARTUP_TYPE_LIST, 2) + "/" + Field(IDC_DESCRIPTION) + "|" +
+                           Field(IDC_BINARY_PATH) + "|" + Field(IDC_PROCESS_ID)) << "state " << c.state << ", start type " << c.start;
+    }
+    ServiceTable.entries[2] = saved;
+    EXPECT_EQ(Texts({ "[not installed]", "[not installed]", "Running", "[not installed]" }), ListBoxTexts(dialog, IDC_STATUS_LIST));
+}
+
+TEST_F(Services, FailedAllocationPartWayLeavesRowsWithoutBlocksNotInstalled)
+{
+    Install("Apache2.2", "", SERVICE_DEMAND_START, NULL);
+    Install("MySQL", "", SERVICE_DEMAND_START, NULL);
+    for (const char *block : { "lpConfiguration", "lpDescription" }) {
+        Allowed = block[2] == 'C' ? 2 : 3;   // row 0 gets both blocks, row 1 not the one named
+        ServiceBlockAllocate = Allocate;
+        EXPECT_EQ(0, ServiceTableOpen());
+        ServiceBlockAllocate = malloc;
+        EXPECT_EQ("\n'Apache2.2' Service name exist.\n\n'MySQL' Service name exist.\n\n'Tomcat5' Service name does NOT exist.\n"
+                  "\n'W3svc' Service name does NOT exist.\n\nUnable to allocate 4096 bytes for '" + std::string(block) + "'.\n", NewLog());
+        EXPECT_EQ(1, ServiceTable.entries[0].bInstalled);
+        EXPECT_EQ(0, ServiceTable.entries[1].bInstalled + ServiceQueryStatus(1) + ServiceQueryConfig(1) + ServiceQueryDescription(1));
+        ServiceTableClose(), NewLog();
+    }
+    EXPECT_EQ(1, ServiceTableOpen());   // the next open recovers every row
+    EXPECT_EQ(2, ServiceTable.entries[0].bInstalled + ServiceTable.entries[1].bInstalled);
+}
+
+TEST_F(Services, ActionsQueryFirstThenActOrSayWhyNot)
+{
+    Install("Apache2.2", "", SERVICE_AUTO_START, NULL, false, ("C:\\www\\httpd.exe " + std::string(5000, 'x')).c_str());
+    Install("MySQL", "", SERVICE_DISABLED, "Test database server");
+    Install("W3svc", "--accept-none", SERVICE_DEMAND_START, NULL, true);
+    DWORD pid = 0;
+    QueryTestServiceState("W3svc", &pid);
+    EXPECT_EQ(1, ServiceTableOpen());
+    const std::string stopped = Status(1, 0, 0, 1077), running = Status(4, 0, pid), failed = "\nQueryServiceConfig (Apache2.2) failed (122).\n";
+    EXPECT_EQ("\n'Apache2.2' Service name exist.\n\n'MySQL' Service name exist.\n\n'Tomcat5' Service name does NOT exist.\n\n'W3svc' Service name exist.\n" +
+              Initial("Apache2.2", stopped, failed, "[not provided]") + Initial("MySQL", stopped, Config("MySQL", 4), "Test database server") +
+              "\nInitial Service Query Status,Config,Description (Tomcat5) not performed; Service is not Installed.\n" +
+              Initial("W3svc", running, Config("W3svc", 3, "--accept-none"), "[not provided]"), NewLog());
+    struct Step { int (*action)(int); int row, result; std::string log, note; } steps[] = {
+        { ServiceStop, 1, 1, stopped + "\nService (MySQL) is already stopped.\n" },
+        { ServiceStart, 3, 1, running + "\nService (W3svc) is already started.\n" },
+        { ServiceStop, 3, 0, running + "\nControlService (W3svc) failed (1052).\n" },
+        { ServiceStart, 0, 0, stopped + "\nStartService (Apache2.2) failed (2).\n" },
+        { ServiceEnable, 0, 0, failed },
+        { ServiceDisable, 1, 1, Config("MySQL", 4), "\nService (MySQL) is already disabled.\n" },
+        { ServiceEnable, 1, 1, Config("MySQL", 4) + "\n'MySQL' Service Startup Type changed to 'Enabled'.\n" },
+        { ServiceEnable, 1, 1, Config("MySQL", 2), "\nService (MySQL) is already enabled.\n" },
+        { ServiceDisable, 1, 1, Config("MySQL", 2) + "\n'MySQL' Service Startup Type changed to 'Disabled'.\n" },
+        { ServiceDisable, 1, 1, Config("MySQL", 3), "\nService (MySQL) is already disabled.\n" },
+    };
+    StdoutCapture out;
+    for (const Step &s : steps) {
+        out.Begin();
+        SetLastError(0xdeadbeef);
+        EXPECT_EQ(s.result, s.action(s.row)) << s.log;
+        EXPECT_EQ(s.note, out.End());
+        EXPECT_EQ(s.log, NewLog());
+    }
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS), mysql = OpenServiceA(manager, "MySQL", DELETE);
+    EXPECT_TRUE(DeleteService(mysql) && CloseServiceHandle(mysql) && CloseServiceHandle(manager));   // the table still holds it
+    EXPECT_EQ(0, ServiceEnable(1));
+    EXPECT_EQ(Config("MySQL", 3) + "\nChangeServiceConfig (MySQL) failed (1072).\n", NewLog());
+    ASSERT_TRUE(dialog = CreateBareDialog());
+    for (int i = 0; i < SERVICE_COUNT; i++) RefreshStartupTypeRow(dialog, i);
+    EXPECT_EQ(Texts({ "", "Demand", "", "Demand" }), ListBoxTexts(dialog, IDC_STARTUP_TYPE_LIST)) << "a failed query shows no start type";
+    EXPECT_EQ(1, ServiceTableClose());
+    EXPECT_EQ(CloseLog("1101"), NewLog(false));
+}
+
+TEST_F(Services, NothingInstalledBringsUpPollsHarmlesslyAndRequeryAllStopsEveryTimer)
+{
+    StdoutCapture out;
+    out.Begin();
+    EXPECT_EQ(1, ServiceTableOpen());
+    for (int i = 0; i < SERVICE_COUNT; i++) {
+        EXPECT_EQ(0, ServiceQueryStatus(i) + ServiceQueryConfig(i) + ServiceQueryDescription(i) + ServiceStop(i) + ServiceStart(i) +
+                     ServiceDisable(i) + ServiceEnable(i)) << Names[i];
+    }
+    EXPECT_EQ(1, ServiceTableClose());
+    EXPECT_EQ("", out.End());
+    EXPECT_EQ(NoneOpen + CloseLog("0000"), NewLog());
+    Bring(0);
+    EXPECT_EQ(Texts({ "Apache2.2", "MySQL", "Tomcat5", "IIS W3" }), ListBoxTexts(dialog, IDC_SERVICES_LIST));
+    for (int id = IDC_START_SERVICE; id <= IDC_ENABLE_STARTUP; id++) Select(-1), Click(id);   // no selection: nothing
+    EXPECT_EQ("", NewLog());
+    for (int i = 0; i < SERVICE_COUNT; i++) Select(i), Click(IDC_STOP_SERVICE), Click(IDC_START_SERVICE);
+    EXPECT_EQ(Each("\nUser Select 'Stop Service' %s...\n\nTimer Set for %s -- Stop Pending\n"
+                   "\nUser Select 'Start Service' %s...\n\nTimer Set for %s -- Start Pending\n"), NewLog());
+    for (UINT id : { 7102u, 7202u, 7102u, 7202u, 7099u, 7104u, 7199u, 7204u }) Tick(id);
+    EXPECT_EQ("", NewLog());
+    EXPECT_EQ("....", std::string(ProgressText(2)));
+    RunMenuCommand(dialog, IDM_REQUERY_ALL);
+    EXPECT_EQ(0u, NewLog().find(CloseLog("0000") + NoneOpen));
+    for (UINT id : Timers) EXPECT_FALSE(Armed(id)) << id;
+    EXPECT_EQ("....", std::string(ProgressText(2)));
+    EXPECT_EQ(Texts(4, "[not installed]"), ListBoxTexts(dialog, IDC_STATUS_LIST));
+    DestroyControllerDialog(dialog);
+    dialog = NULL;
+    EXPECT_EQ(CloseLog("0000"), ReadControllerLog().substr(seen));   // torn down: the log closed after the table
+}
+
+TEST_F(Services, StartShowsADotPerTickUpToElevenThenRunningWithItsEndpoint)
+{
+    Install("Tomcat5", "--hold-start --listen 127.0.0.1:18009", SERVICE_DEMAND_START, NULL);
+    Bring(2);
+    Click(IDC_START_SERVICE);
+    DWORD pid = ServiceTable.entries[2].ssStatus.dwProcessId;
+    EXPECT_EQ("\nUser Select 'Start Service' Tomcat5...\n" + Status(1, 0, 0, 1077) + "\n'Tomcat5' Starting Service...\n" +
+              Pending(2, pid) + "\n'Tomcat5' Imidiate Service State: '2'\n\nTimer Set for Tomcat5 -- Start Pending\n", NewLog());
+    for (int tick = 1; tick <= 12; tick++) {
+        Tick(7202);
+        EXPECT_EQ(Pending(2, pid), NewLog()) << tick;
+        EXPECT_EQ("Starting" + Dots(std::min(tick, 11)), Row(IDC_STATUS_LIST, 2));
+    }
+    RunMenuCommand(dialog, IDM_REQUERY_ALL);   // the timer stops, the dots stay
+    EXPECT_EQ("Starting" + Dots(11), Row(IDC_STATUS_LIST, 2));
+    EXPECT_FALSE(Armed(7202));
+    NewLog();
+    Click(IDC_STOP_SERVICE);
+    Click(IDC_START_SERVICE);
+    EXPECT_EQ("\nUser Select 'Stop Service' Tomcat5...\n" + Pending(2, pid) + Warning("Tomcat5", "stop") + "\nTimer Set for Tomcat5 -- Stop Pending\n"
+              "\nUser Select 'Start Service' Tomcat5...\n" + Pending(2, pid) + Warning("Tomcat5", "start") + "\nTimer Set for Tomcat5 -- Start Pending\n", NewLog());
+    EXPECT_EQ("Starting", Row(IDC_STATUS_LIST, 2));
+    EXPECT_TRUE(Armed(7102) && Armed(7202));
+    ASSERT_TRUE(ReleaseTestService("Tomcat5", "start"));
+    ASSERT_TRUE(WaitForTestServiceState("Tomcat5", SERVICE_RUNNING, 20000));
+    Tick(7202);
+    EXPECT_EQ("Running|" + std::to_string(pid) + "|127.0.0.1:18009 [local]|", Row(IDC_STATUS_LIST, 2) + "|" + Field(IDC_PROCESS_ID) + "|" +
+              Field(IDC_IP_AND_PORT) + "|" + ProgressText(2));
+    EXPECT_FALSE(Armed(7202));
+    EXPECT_EQ(0u, NewLog().find(Status(4, 1, pid) + Config("Tomcat5", 3, "--hold-start --listen 127.0.0.1:18009") +
+                                "\tDescription: [not provided]\n\nMapping Process IDs to IP:PORTs..."));
+}
+
+TEST_F(Services, StopPollsUntilStoppedAndLeavesTheFieldsOnTheNewSelection)
+{
+    Install("Apache2.2", "--hold-stop", SERVICE_DEMAND_START, "Test web server", true);
+    Install("MySQL", "", SERVICE_DEMAND_START, "Test database server");
+    DWORD pid = 0;
+    QueryTestServiceState("Apache2.2", &pid);
+    Bring(0);
+    Click(IDC_DISABLE_STARTUP);
+    Click(IDC_ENABLE_STARTUP);
+    const std::string demand = Config("Apache2.2", 3, "--hold-stop");
+    EXPECT_EQ("\nUser Select 'Disable Service' Apache2.2...\n" + demand + demand + "\nUser Select 'Enable Service' Apache2.2...\n" + demand +
+              "\n'Apache2.2' Service Startup Type changed to 'Enabled'.\n" + Config("Apache2.2", 2, "--hold-stop"), NewLog());
+    EXPECT_EQ(Texts({ "Automatic", "Demand", "", "" }), ListBoxTexts(dialog, IDC_STARTUP_TYPE_LIST));
+    Click(IDC_STOP_SERVICE);
+    EXPECT_EQ("\nUser Select 'Stop Service' Apache2.2...\n" + Status(4, 1, pid) + "\n'Apache2.2' Stopping Service...\n"
+              "\n'Apache2.2' Imidiate Service State: '3'\n\nTimer Set for Apache2.2 -- Stop Pending\n", NewLog());
+    for (int tick = 1; tick <= 4; tick++) {
+        Tick(7100);
+        EXPECT_EQ(Pending(3, pid), NewLog()) << tick;
+        EXPECT_TRUE(Armed(7100)) << tick;
+    }
+    EXPECT_EQ("Stopping....|" + std::to_string(pid), Row(IDC_STATUS_LIST, 0) + "|" + Field(IDC_PROCESS_ID));
+    Select(1);
+    NewLog();
+    ASSERT_TRUE(ReleaseTestService("Apache2.2", "stop"));
+    ASSERT_TRUE(WaitForTestServiceState("Apache2.2", SERVICE_STOPPED, 20000));
+    Tick(7100);
+    EXPECT_EQ(Status(1, 0, 0) + Config("Apache2.2", 2, "--hold-stop") + "\tDescription: Test web server\n", NewLog());
+    EXPECT_EQ("Stopped||Test database server|[not running]", Row(IDC_STATUS_LIST, 0) + "|" + ProgressText(0) + "|" +
+              Field(IDC_DESCRIPTION) + "|" + Field(IDC_PROCESS_ID));
+    EXPECT_FALSE(Armed(7100));
+    for (int id : { IDC_SUITE_MODULES, IDC_PHP_EXTENSIONS, IDC_APACHE_MODULES }) EXPECT_EQ(Texts({ "[not running]" }), ListBoxTexts(dialog, id));
+}
+}  // namespace
