@@ -1,8 +1,6 @@
-// The services: the service table and its log, the four actions, the panel's rows and fields, and
-// the dialog's buttons, poll timers, dots and Requery All, against the prefix's Service Control
-// Manager with the test service installed under the managed names.
+// The services: the table and its log, the four actions, the panel's rows and fields, the dialog's buttons,
+// poll timers, dots and Requery All, with the test service installed under the managed names.
 #include <gtest/gtest.h>
-
 #include "app/controller.h"
 #include "res/resource.h"
 #include "services/services.h"
@@ -13,10 +11,7 @@
 namespace {
 typedef std::vector<std::string> Texts;
 const char *const Names[] = { "Apache2.2", "MySQL", "Tomcat5", "W3svc" };
-const UINT Timers[] = { 7100, 7101, 7102, 7103, 7200, 7201, 7202, 7203 };
-
-// The format once per service, in table order, with the name for each %s.
-std::string Each(const char *format)
+std::string Each(const char *format)   // once per service, in table order, its name for each %s
 {
     std::string text;
     char line[512];
@@ -30,8 +25,8 @@ std::string Status(DWORD state, DWORD controls, DWORD pid, DWORD exitCode = 0, D
 std::string Pending(DWORD state, DWORD pid) { return Status(state, state == SERVICE_START_PENDING, pid, 0, 1); }
 std::string Config(const std::string &name, DWORD startType, const std::string &arguments = "")
 {
-    return "\nConfiguration of Service:\n\tService Type: 0x00000010\n\tStart Type: " + HexText(startType) + "\n\tError Control: 0x00000001\n"
-           "\tBinary Path Name: \"" + TestServiceProgram() + "\" run \"" + name + "\"" + (arguments.empty() ? "" : " ") + arguments +
+    return "\nConfiguration of Service:\n\tService Type: 0x00000010\n\tStart Type: " + HexText(startType) + "\n\tError Control: 0x00000001\n\t"
+           "Binary Path Name: \"" + TestServiceProgram() + "\" run \"" + name + "\"" + (arguments.empty() ? "" : " ") + arguments +
            "\n\tService Start Name: LocalSystem\n\tDisplay Name: " + name + "\n";
 }
 std::string Initial(const std::string &n, const std::string &status, const std::string &config, const std::string &description)
@@ -39,38 +34,31 @@ std::string Initial(const std::string &n, const std::string &status, const std::
     return "\nPerforming Initial ServiceQueryStatus (" + n + ")...\n" + status + "\nPerforming Initial ServiceQueryConfig (" + n + ")...\n" +
            config + "\nPerforming Initial ServiceQueryDescription (" + n + ")...\n\tDescription: " + description + "\n";
 }
-std::string CloseLog(const char *installed)   // "1101": the rows whose handle is closed
+std::string CloseLog(const char *closed)   // "1101": the rows whose handle is closed
 {
     std::string text = "\nCloseServiceHandle(hSCManager) successful.\n";
-    for (int i = 0; i < 4; i++) text += std::string("\nCloseServiceHandle (") + Names[i] + (installed[i] == '1' ? ") successful.\n" : ") not called; Service is not Installed.\n");
+    for (int i = 0; i < 4; i++) text += "\nCloseServiceHandle (" + std::string(Names[i]) + (closed[i] == '1' ? ") successful.\n" : ") not called; Service is not Installed.\n");
     return text + Each("\nfree 'lpConfiguration' (%s) performed.\n\nfree 'lpDescription' (%s) performed.\n");
 }
 const std::string NoneOpen = Each("\n'%s' Service name does NOT exist.\n") +
                              Each("\nInitial Service Query Status,Config,Description (%s) not performed; Service is not Installed.\n");
-std::string Warning(const std::string &name, const char *verb)
+std::string Warning(const char *verb)
 {
-    return "\nWarning:\n'" + name + "' Service exists, currently, in state that is neither \"SERVICE_STOPPED\" nor \"SERVICE_RUNNING\".\nMost likely, "
-           "Service is currently in a PENDING or PAUSED state.\nWait a few seconds and try again.\nUser should manually " + verb + " this Service.\n";
+    return "\nWarning:\n'Apache2.2' Service exists, currently, in state that is neither \"SERVICE_STOPPED\" nor \"SERVICE_RUNNING\".\nMost likely, "
+           "Service is currently in a PENDING or PAUSED state.\nWait a few seconds and try again.\nUser should manually " + std::string(verb) + " this Service.\n";
 }
-std::string Dots(int n) { return std::string(n, '.'); }
 int Allowed;   // blocks the table may still allocate
 void *Allocate(size_t size) { return Allowed-- > 0 ? malloc(size) : NULL; }
 
 // Fresh log and dots, no managed service; the case's dialog and table closed after it.
 class Services : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        RemoveAllManagedServices();
-        OpenFreshControllerLog();
-        for (int i = 0; i < SERVICE_COUNT; i++) ProgressTextClear(i);
-    }
+    void SetUp() override { RemoveAllManagedServices(), OpenFreshControllerLog(); for (int i = 0; i < 4; i++) ProgressTextClear(i); }
     void TearDown() override
     {
         if (dialog) DestroyControllerDialog(dialog);
         if (ServiceTable.hSCManager) ServiceTableClose();
-        ControllerLogClose();
-        RemoveAllManagedServices();
+        ControllerLogClose(), RemoveAllManagedServices();
     }
     void Install(const char *name, const char *arguments, DWORD startType, const char *description, bool start = false, const char *path = "")
     {
@@ -80,16 +68,16 @@ protected:
         ASSERT_EQ("", InstallTestService(setup));
         if (start) { ASSERT_EQ("", StartTestService(name, SERVICE_RUNNING, 30000)); }
     }
-    void Bring(int row) { ASSERT_TRUE(dialog = CreateControllerDialog()); Select(row); NewLog(); }
+    void Bring(int row) { ASSERT_TRUE(dialog = CreateControllerDialog()); Select(row), NewLog(); }
     void Select(int row) { SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_SETCURSEL, row, 0), Click(IDC_SERVICES_LIST, LBN_SELCHANGE); }
     void Click(int id, int code = BN_CLICKED) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, code), (LPARAM)GetDlgItem(dialog, id)); }
     void Tick(UINT id) { SendMessageA(dialog, WM_TIMER, id, 0); }
     bool Armed(UINT id) { return KillTimer(dialog, id) != 0; }   // and stops it: the test ticks
-    std::string Row(int list, int row) { return ListBoxText(dialog, list, row); }
+    std::string Row(int row, int list = IDC_STATUS_LIST) { return ListBoxText(dialog, list, row); }
     std::string Field(int id) { return DialogItemText(dialog, id); }
-    std::string NewLog(bool flush = true)   // written since the last call; as on disk without `flush`
+    std::string NewLog()   // written since the last call
     {
-        if (flush) ControllerLogFlush();
+        ControllerLogFlush();
         std::string log = ReadControllerLog(), fresh = log.substr(std::min(seen, log.size()));
         return seen = log.size(), fresh;
     }
@@ -100,23 +88,19 @@ protected:
 // The rows and fields of a table row as the queries leave it; row 2's entry stands in.
 TEST_F(Services, PanelShowsEveryStateStartTypeAndPlaceholder)
 {
-    struct Case { int installed; DWORD state, exitCode, specific; int ticks; DWORD type, start; const char *description, *path; DWORD pid;
-                  const char *shown; } cases[] = {
-        { 1, 1, 0, 0, 2, 0x10, 0, "Web", "C:\\x.exe", 0, "Stopped/Boot Time/Web|C:\\x.exe|[not running]" },
-        { 1, 2, 0, 0, 0, 0x10, 1, NULL, NULL, 42, "Starting/System/[not provided]||42" },
-        { 1, 2, 0, 0, 15, 0x10, 2, "Web", "p", 42, "Starting.........../Automatic/Web|p|42" },
-        { 1, 3, 0, 0, 4, 0x10, 3, "Web", "p", 42, "Stopping..../Demand/Web|p|42" },
-        { 1, 4, 0, 0, 2, 0x10, 4, "Web", "p", 42, "Running/Disabled/Web|p|42" },
-        { 1, 5, 0, 0, 2, 0x10, 5, "Web", "p", 42, "Continuing/Unknown/Web|p|42" },
-        { 1, 6, 0, 0, 2, 0x10, 0xFFFFFFFF, "Web", "p", 42, "Pausing/Unknown/Web|p|42" },
-        { 1, 7, 0, 0, 2, 0x10, 2, "Web", "p", 42, "Paused/Automatic/Web|p|42" },
-        { 1, 0, 0, 0, 2, 0x10, 2, "Web", "p", 0, "Unknown/Automatic/Web|p|[not running]" },
-        { 1, 8, 0, 0, 2, 0x10, 2, "Web", "p", 42, "Unknown/Automatic/Web|p|42" },
-        { 1, 1, 1066, 3, 2, 0x10, 2, "Web", "p", 0, "Error [3]/Automatic/Web|p|[not running]" },
-        { 1, 2, 1066, 0x80000000, 11, 0x10, 2, "Web", "p", 42, "Error [-2147483648]/Automatic/Web|p|42" },
-        { 1, 4, 1067, 3, 2, 0x10, 2, "Web", "p", 42, "Running/Automatic/Web|p|42" },
-        { 0, 4, 1066, 3, 2, 0x10, 2, "Web", "p", 42, "[not installed]//[not installed]||" },
-        { 1, 4, 0, 0, 2, 0, 0, "Web", NULL, 42, "Running//Web||42" },   // configuration not known: query failed
+    struct Case { int installed; DWORD state, exitCode, specific; int ticks; DWORD type, start; const char *description, *path, *shown; } cases[] = {
+        { 1, 1, 0, 0, 2, 0x10, 0, "Web", "C:\\x.exe", "Stopped/Boot Time/Web|C:\\x.exe|[not running]" },
+        { 1, 2, 0, 0, 15, 0x10, 1, "Web", "p", "Starting.........../System/Web|p|42" },
+        { 1, 3, 0, 0, 4, 0x10, 2, "Web", "p", "Stopping..../Automatic/Web|p|42" },
+        { 1, 4, 0, 0, 2, 0x10, 3, "Web", "p", "Running/Demand/Web|p|42" },
+        { 1, 5, 0, 0, 2, 0x10, 4, NULL, "p", "Continuing/Disabled/[not provided]|p|42" },
+        { 1, 6, 0, 0, 2, 0x10, 5, "Web", "p", "Pausing/Unknown/Web|p|42" },
+        { 1, 7, 1067, 3, 2, 0x10, 0xFFFFFFFF, "Web", "p", "Paused/Unknown/Web|p|42" },
+        { 1, 8, 0, 0, 2, 0x10, 2, "Web", "p", "Unknown/Automatic/Web|p|42" },
+        { 1, 1, 1066, 3, 2, 0x10, 2, "Web", "p", "Error [3]/Automatic/Web|p|[not running]" },
+        { 1, 2, 1066, 0x80000000, 11, 0x10, 2, "Web", "p", "Error [-2147483648]/Automatic/Web|p|42" },
+        { 0, 4, 1066, 3, 2, 0x10, 2, "Web", "p", "[not installed]//[not installed]||" },
+        { 1, 4, 0, 0, 2, 0, 0, "Web", NULL, "Running//Web||42" },   // configuration not known: its query failed
     };
     ASSERT_TRUE(dialog = CreateBareDialog());
     for (int i = 0; i < SERVICE_COUNT; i++) RefreshStatusRow(dialog, i), RefreshStartupTypeRow(dialog, i);
@@ -124,47 +108,39 @@ TEST_F(Services, PanelShowsEveryStateStartTypeAndPlaceholder)
     for (const Case &c : cases) {
         QUERY_SERVICE_CONFIGA config = { c.type, c.start, 0, (LPSTR)c.path };
         SERVICE_DESCRIPTIONA description = { (LPSTR)c.description };
-        ServiceTable.entries[2] = { "Tomcat5", c.installed, NULL, { 0x10, c.state, 0, c.exitCode, c.specific, 0, 0, c.pid }, &config, &description };
+        DWORD pid = c.state == SERVICE_STOPPED ? 0 : 42;
+        ServiceTable.entries[2] = { "Tomcat5", c.installed, NULL, { 0x10, c.state, 0, c.exitCode, c.specific, 0, 0, pid }, &config, &description };
         ProgressTextClear(2);
         for (int t = 0; t < c.ticks; t++) ProgressTextGrow(2);
         EXPECT_EQ(3, RefreshStatusRow(dialog, 2) + RefreshStartupTypeRow(dialog, 2) + ShowServiceDetails(dialog, 2));
-        EXPECT_EQ(c.shown, Row(IDC_STATUS_LIST, 2) + "/" + Row(IDC_STARTUP_TYPE_LIST, 2) + "/" + Field(IDC_DESCRIPTION) + "|" +
-                           Field(IDC_BINARY_PATH) + "|" + Field(IDC_PROCESS_ID)) << "state " << c.state << ", start type " << c.start;
+        EXPECT_EQ(c.shown, Row(2) + "/" + Row(2, IDC_STARTUP_TYPE_LIST) + "/" + Field(IDC_DESCRIPTION) + "|" + Field(IDC_BINARY_PATH) + "|" +
+                           Field(IDC_PROCESS_ID)) << "state " << c.state << ", start type " << c.start;
+        ServiceTable.entries[2] = saved;
     }
-    ServiceTable.entries[2] = saved;
     EXPECT_EQ(Texts({ "[not installed]", "[not installed]", "Running", "[not installed]" }), ListBoxTexts(dialog, IDC_STATUS_LIST));
 }
 
-TEST_F(Services, FailedAllocationPartWayLeavesRowsWithoutBlocksNotInstalled)
-{
-    Install("Apache2.2", "", SERVICE_DEMAND_START, NULL);
-    Install("MySQL", "", SERVICE_DEMAND_START, NULL);
-    for (const char *block : { "lpConfiguration", "lpDescription" }) {
-        Allowed = block[2] == 'C' ? 2 : 3;   // row 0 gets both blocks, row 1 not the one named
-        ServiceBlockAllocate = Allocate;
-        EXPECT_EQ(0, ServiceTableOpen());
-        ServiceBlockAllocate = malloc;
-        EXPECT_EQ("\n'Apache2.2' Service name exist.\n\n'MySQL' Service name exist.\n\n'Tomcat5' Service name does NOT exist.\n"
-                  "\n'W3svc' Service name does NOT exist.\n\nUnable to allocate 4096 bytes for '" + std::string(block) + "'.\n", NewLog());
-        EXPECT_EQ(1, ServiceTable.entries[0].bInstalled);
-        EXPECT_EQ(0, ServiceTable.entries[1].bInstalled + ServiceQueryStatus(1) + ServiceQueryConfig(1) + ServiceQueryDescription(1));
-        ServiceTableClose(), NewLog();
-    }
-    EXPECT_EQ(1, ServiceTableOpen());   // the next open recovers every row
-    EXPECT_EQ(2, ServiceTable.entries[0].bInstalled + ServiceTable.entries[1].bInstalled);
-}
-
-TEST_F(Services, ActionsQueryFirstThenActOrSayWhyNot)
+TEST_F(Services, TableAndActionsLogEveryQueryAndOutcome)
 {
     Install("Apache2.2", "", SERVICE_AUTO_START, NULL, false, ("C:\\www\\httpd.exe " + std::string(5000, 'x')).c_str());
     Install("MySQL", "", SERVICE_DISABLED, "Test database server");
     Install("W3svc", "--accept-none", SERVICE_DEMAND_START, NULL, true);
     DWORD pid = 0;
     QueryTestServiceState("W3svc", &pid);
-    EXPECT_EQ(1, ServiceTableOpen());
+    const std::string exist = "\n'Apache2.2' Service name exist.\n\n'MySQL' Service name exist.\n\n'Tomcat5' Service name does NOT exist.\n"
+                              "\n'W3svc' Service name exist.\n";
+    for (const char *block : { "lpConfiguration", "lpDescription" }) {   // row 0 gets both blocks, row 1 not the one named
+        Allowed = block[2] == 'C' ? 2 : 3, ServiceBlockAllocate = Allocate;
+        EXPECT_EQ(0, ServiceTableOpen());
+        ServiceBlockAllocate = malloc;
+        EXPECT_EQ(exist + "\nUnable to allocate 4096 bytes for '" + block + "'.\n", NewLog());
+        EXPECT_EQ(1, ServiceTable.entries[0].bInstalled);
+        EXPECT_EQ(0, ServiceTable.entries[1].bInstalled + ServiceTable.entries[3].bInstalled + ServiceQueryStatus(1) + ServiceQueryConfig(1));
+        ServiceTableClose(), NewLog();
+    }
+    EXPECT_EQ(1, ServiceTableOpen());   // every row again
     const std::string stopped = Status(1, 0, 0, 1077), running = Status(4, 0, pid), failed = "\nQueryServiceConfig (Apache2.2) failed (122).\n";
-    EXPECT_EQ("\n'Apache2.2' Service name exist.\n\n'MySQL' Service name exist.\n\n'Tomcat5' Service name does NOT exist.\n\n'W3svc' Service name exist.\n" +
-              Initial("Apache2.2", stopped, failed, "[not provided]") + Initial("MySQL", stopped, Config("MySQL", 4), "Test database server") +
+    EXPECT_EQ(exist + Initial("Apache2.2", stopped, failed, "[not provided]") + Initial("MySQL", stopped, Config("MySQL", 4), "Test database server") +
               "\nInitial Service Query Status,Config,Description (Tomcat5) not performed; Service is not Installed.\n" +
               Initial("W3svc", running, Config("W3svc", 3, "--accept-none"), "[not provided]"), NewLog());
     struct Step { int (*action)(int); int row, result; std::string log, note; } steps[] = {
@@ -181,37 +157,25 @@ TEST_F(Services, ActionsQueryFirstThenActOrSayWhyNot)
     };
     StdoutCapture out;
     for (const Step &s : steps) {
-        out.Begin();
-        SetLastError(0xdeadbeef);
+        out.Begin(), SetLastError(0xdeadbeef);
         EXPECT_EQ(s.result, s.action(s.row)) << s.log;
-        EXPECT_EQ(s.note, out.End());
-        EXPECT_EQ(s.log, NewLog());
+        EXPECT_EQ(s.note + s.log, out.End() + NewLog());
     }
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS), mysql = OpenServiceA(manager, "MySQL", DELETE);
     EXPECT_TRUE(DeleteService(mysql) && CloseServiceHandle(mysql) && CloseServiceHandle(manager));   // the table still holds it
     EXPECT_EQ(0, ServiceEnable(1));
     EXPECT_EQ(Config("MySQL", 3) + "\nChangeServiceConfig (MySQL) failed (1072).\n", NewLog());
-    ASSERT_TRUE(dialog = CreateBareDialog());
-    for (int i = 0; i < SERVICE_COUNT; i++) RefreshStartupTypeRow(dialog, i);
-    EXPECT_EQ(Texts({ "", "Demand", "", "Demand" }), ListBoxTexts(dialog, IDC_STARTUP_TYPE_LIST)) << "a failed query shows no start type";
     EXPECT_EQ(1, ServiceTableClose());
-    EXPECT_EQ(CloseLog("1101"), NewLog(false));
+    EXPECT_EQ(CloseLog("1101"), NewLog());
 }
 
-TEST_F(Services, NothingInstalledBringsUpPollsHarmlesslyAndRequeryAllStopsEveryTimer)
+TEST_F(Services, NothingInstalledPollsHarmlesslyAndRequeryAllStopsEveryTimerKeepingTheDots)
 {
-    StdoutCapture out;
-    out.Begin();
-    EXPECT_EQ(1, ServiceTableOpen());
-    for (int i = 0; i < SERVICE_COUNT; i++) {
-        EXPECT_EQ(0, ServiceQueryStatus(i) + ServiceQueryConfig(i) + ServiceQueryDescription(i) + ServiceStop(i) + ServiceStart(i) +
-                     ServiceDisable(i) + ServiceEnable(i)) << Names[i];
-    }
-    EXPECT_EQ(1, ServiceTableClose());
-    EXPECT_EQ("", out.End());
-    EXPECT_EQ(NoneOpen + CloseLog("0000"), NewLog());
     Bring(0);
+    EXPECT_EQ(0u, ReadControllerLog().find(NoneOpen));
     EXPECT_EQ(Texts({ "Apache2.2", "MySQL", "Tomcat5", "IIS W3" }), ListBoxTexts(dialog, IDC_SERVICES_LIST));
+    for (int i = 0; i < SERVICE_COUNT; i++) EXPECT_EQ(0, ServiceQueryStatus(i) + ServiceQueryConfig(i) + ServiceQueryDescription(i) +
+                                                        ServiceStop(i) + ServiceStart(i) + ServiceDisable(i) + ServiceEnable(i)) << Names[i];
     for (int id = IDC_START_SERVICE; id <= IDC_ENABLE_STARTUP; id++) Select(-1), Click(id);   // no selection: nothing
     EXPECT_EQ("", NewLog());
     for (int i = 0; i < SERVICE_COUNT; i++) Select(i), Click(IDC_STOP_SERVICE), Click(IDC_START_SERVICE);
@@ -219,63 +183,47 @@ TEST_F(Services, NothingInstalledBringsUpPollsHarmlesslyAndRequeryAllStopsEveryT
                    "\nUser Select 'Start Service' %s...\n\nTimer Set for %s -- Start Pending\n"), NewLog());
     for (UINT id : { 7102u, 7202u, 7102u, 7202u, 7099u, 7104u, 7199u, 7204u }) Tick(id);
     EXPECT_EQ("", NewLog());
-    EXPECT_EQ("....", std::string(ProgressText(2)));
     RunMenuCommand(dialog, IDM_REQUERY_ALL);
     EXPECT_EQ(0u, NewLog().find(CloseLog("0000") + NoneOpen));
-    for (UINT id : Timers) EXPECT_FALSE(Armed(id)) << id;
-    EXPECT_EQ("....", std::string(ProgressText(2)));
-    EXPECT_EQ(Texts(4, "[not installed]"), ListBoxTexts(dialog, IDC_STATUS_LIST));
+    for (UINT id : { 7100, 7101, 7102, 7103, 7200, 7201, 7202, 7203 }) EXPECT_FALSE(Armed(id)) << id;
+    EXPECT_EQ("....|[not installed]", ProgressText(2) + ("|" + Row(2)));
     DestroyControllerDialog(dialog);
     dialog = NULL;
-    EXPECT_EQ(CloseLog("0000"), ReadControllerLog().substr(seen));   // torn down: the log closed after the table
+    EXPECT_EQ(CloseLog("0000"), ReadControllerLog().substr(seen));   // torn down: the table closed, then the log
 }
 
-TEST_F(Services, StartShowsADotPerTickUpToElevenThenRunningWithItsEndpoint)
+TEST_F(Services, StartAndStopPollADotPerTickUntilTheirStateThenRefresh)
 {
-    Install("Tomcat5", "--hold-start --listen 127.0.0.1:18009", SERVICE_DEMAND_START, NULL);
-    Bring(2);
+    const std::string args = "--hold-start --hold-stop --listen 127.0.0.1:18080";
+    Install("Apache2.2", args.c_str(), SERVICE_DEMAND_START, "Test web server");
+    Install("MySQL", "", SERVICE_DEMAND_START, "Test database server");
+    Bring(0);
+    Click(IDC_DISABLE_STARTUP), Click(IDC_ENABLE_STARTUP);
+    EXPECT_EQ("\nUser Select 'Disable Service' Apache2.2...\n" + Config("Apache2.2", 3, args) + Config("Apache2.2", 3, args) +
+              "\nUser Select 'Enable Service' Apache2.2...\n" + Config("Apache2.2", 3, args) + "\n'Apache2.2' Service Startup Type changed to "
+              "'Enabled'.\n" + Config("Apache2.2", 2, args) + "Automatic/Demand", NewLog() + Row(0, IDC_STARTUP_TYPE_LIST) + "/" + Row(1, IDC_STARTUP_TYPE_LIST));
     Click(IDC_START_SERVICE);
-    DWORD pid = ServiceTable.entries[2].ssStatus.dwProcessId;
-    EXPECT_EQ("\nUser Select 'Start Service' Tomcat5...\n" + Status(1, 0, 0, 1077) + "\n'Tomcat5' Starting Service...\n" +
-              Pending(2, pid) + "\n'Tomcat5' Imidiate Service State: '2'\n\nTimer Set for Tomcat5 -- Start Pending\n", NewLog());
+    DWORD pid = ServiceTable.entries[0].ssStatus.dwProcessId;
+    EXPECT_EQ("\nUser Select 'Start Service' Apache2.2...\n" + Status(1, 0, 0, 1077) + "\n'Apache2.2' Starting Service...\n" + Pending(2, pid) +
+              "\n'Apache2.2' Imidiate Service State: '2'\n\nTimer Set for Apache2.2 -- Start Pending\n", NewLog());
     for (int tick = 1; tick <= 12; tick++) {
-        Tick(7202);
-        EXPECT_EQ(Pending(2, pid), NewLog()) << tick;
-        EXPECT_EQ("Starting" + Dots(std::min(tick, 11)), Row(IDC_STATUS_LIST, 2));
+        Tick(7200);
+        EXPECT_EQ(Pending(2, pid) + "Starting" + std::string(std::min(tick, 11), '.'), NewLog() + Row(0)) << tick;
     }
     RunMenuCommand(dialog, IDM_REQUERY_ALL);   // the timer stops, the dots stay
-    EXPECT_EQ("Starting" + Dots(11), Row(IDC_STATUS_LIST, 2));
-    EXPECT_FALSE(Armed(7202));
+    EXPECT_EQ("Starting...........", Row(0));
+    EXPECT_FALSE(Armed(7200));
     NewLog();
-    Click(IDC_STOP_SERVICE);
-    Click(IDC_START_SERVICE);
-    EXPECT_EQ("\nUser Select 'Stop Service' Tomcat5...\n" + Pending(2, pid) + Warning("Tomcat5", "stop") + "\nTimer Set for Tomcat5 -- Stop Pending\n"
-              "\nUser Select 'Start Service' Tomcat5...\n" + Pending(2, pid) + Warning("Tomcat5", "start") + "\nTimer Set for Tomcat5 -- Start Pending\n", NewLog());
-    EXPECT_EQ("Starting", Row(IDC_STATUS_LIST, 2));
-    EXPECT_TRUE(Armed(7102) && Armed(7202));
-    ASSERT_TRUE(ReleaseTestService("Tomcat5", "start"));
-    ASSERT_TRUE(WaitForTestServiceState("Tomcat5", SERVICE_RUNNING, 20000));
-    Tick(7202);
-    EXPECT_EQ("Running|" + std::to_string(pid) + "|127.0.0.1:18009 [local]|", Row(IDC_STATUS_LIST, 2) + "|" + Field(IDC_PROCESS_ID) + "|" +
-              Field(IDC_IP_AND_PORT) + "|" + ProgressText(2));
-    EXPECT_FALSE(Armed(7202));
-    EXPECT_EQ(0u, NewLog().find(Status(4, 1, pid) + Config("Tomcat5", 3, "--hold-start --listen 127.0.0.1:18009") +
-                                "\tDescription: [not provided]\n\nMapping Process IDs to IP:PORTs..."));
-}
-
-TEST_F(Services, StopPollsUntilStoppedAndLeavesTheFieldsOnTheNewSelection)
-{
-    Install("Apache2.2", "--hold-stop", SERVICE_DEMAND_START, "Test web server", true);
-    Install("MySQL", "", SERVICE_DEMAND_START, "Test database server");
-    DWORD pid = 0;
-    QueryTestServiceState("Apache2.2", &pid);
-    Bring(0);
-    Click(IDC_DISABLE_STARTUP);
-    Click(IDC_ENABLE_STARTUP);
-    const std::string demand = Config("Apache2.2", 3, "--hold-stop");
-    EXPECT_EQ("\nUser Select 'Disable Service' Apache2.2...\n" + demand + demand + "\nUser Select 'Enable Service' Apache2.2...\n" + demand +
-              "\n'Apache2.2' Service Startup Type changed to 'Enabled'.\n" + Config("Apache2.2", 2, "--hold-stop"), NewLog());
-    EXPECT_EQ(Texts({ "Automatic", "Demand", "", "" }), ListBoxTexts(dialog, IDC_STARTUP_TYPE_LIST));
+    Click(IDC_STOP_SERVICE), Click(IDC_START_SERVICE);
+    EXPECT_EQ("\nUser Select 'Stop Service' Apache2.2...\n" + Pending(2, pid) + Warning("stop") + "\nTimer Set for Apache2.2 -- Stop Pending\n"
+              "\nUser Select 'Start Service' Apache2.2...\n" + Pending(2, pid) + Warning("start") + "\nTimer Set for Apache2.2 -- Start Pending\n", NewLog());
+    EXPECT_EQ("Starting", Row(0));
+    EXPECT_TRUE(Armed(7100) && Armed(7200));
+    ASSERT_TRUE(ReleaseTestService("Apache2.2", "start") && WaitForTestServiceState("Apache2.2", SERVICE_RUNNING, 20000));
+    Tick(7200);
+    EXPECT_EQ("Running|" + std::to_string(pid) + "|127.0.0.1:18080 [local]|", Row(0) + "|" + Field(IDC_PROCESS_ID) + "|" + Field(IDC_IP_AND_PORT) + "|" + ProgressText(0));
+    EXPECT_FALSE(Armed(7200));
+    EXPECT_EQ(0u, NewLog().find(Status(4, 1, pid) + Config("Apache2.2", 2, args) + "\tDescription: Test web server\n\nMapping Process IDs to IP:PORTs..."));
     Click(IDC_STOP_SERVICE);
     EXPECT_EQ("\nUser Select 'Stop Service' Apache2.2...\n" + Status(4, 1, pid) + "\n'Apache2.2' Stopping Service...\n"
               "\n'Apache2.2' Imidiate Service State: '3'\n\nTimer Set for Apache2.2 -- Stop Pending\n", NewLog());
@@ -284,15 +232,12 @@ TEST_F(Services, StopPollsUntilStoppedAndLeavesTheFieldsOnTheNewSelection)
         EXPECT_EQ(Pending(3, pid), NewLog()) << tick;
         EXPECT_TRUE(Armed(7100)) << tick;
     }
-    EXPECT_EQ("Stopping....|" + std::to_string(pid), Row(IDC_STATUS_LIST, 0) + "|" + Field(IDC_PROCESS_ID));
-    Select(1);
-    NewLog();
-    ASSERT_TRUE(ReleaseTestService("Apache2.2", "stop"));
-    ASSERT_TRUE(WaitForTestServiceState("Apache2.2", SERVICE_STOPPED, 20000));
+    EXPECT_EQ("Stopping....|" + std::to_string(pid), Row(0) + "|" + Field(IDC_PROCESS_ID));
+    Select(1), NewLog();   // the fields now show row 1, and stay so
+    ASSERT_TRUE(ReleaseTestService("Apache2.2", "stop") && WaitForTestServiceState("Apache2.2", SERVICE_STOPPED, 20000));
     Tick(7100);
-    EXPECT_EQ(Status(1, 0, 0) + Config("Apache2.2", 2, "--hold-stop") + "\tDescription: Test web server\n", NewLog());
-    EXPECT_EQ("Stopped||Test database server|[not running]", Row(IDC_STATUS_LIST, 0) + "|" + ProgressText(0) + "|" +
-              Field(IDC_DESCRIPTION) + "|" + Field(IDC_PROCESS_ID));
+    EXPECT_EQ(Status(1, 0, 0) + Config("Apache2.2", 2, args) + "\tDescription: Test web server\n", NewLog());
+    EXPECT_EQ("Stopped||Test database server|[not running]", Row(0) + "|" + ProgressText(0) + "|" + Field(IDC_DESCRIPTION) + "|" + Field(IDC_PROCESS_ID));
     EXPECT_FALSE(Armed(7100));
     for (int id : { IDC_SUITE_MODULES, IDC_PHP_EXTENSIONS, IDC_APACHE_MODULES }) EXPECT_EQ(Texts({ "[not running]" }), ListBoxTexts(dialog, id));
 }

@@ -1,7 +1,6 @@
 // Test services in the prefix's Service Control Manager.
 #include "test_services.h"
 #include <string.h>
-
 static SC_HANDLE Manager() { static SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS); return manager; }
 static SC_HANDLE Open(const std::string &name) { return OpenServiceA(Manager(), name.c_str(), SERVICE_ALL_ACCESS); }
 static std::string Failure(const char *call) { return std::string(call) + " failed (" + std::to_string(GetLastError()) + ")"; }
