@@ -61,8 +61,7 @@ protected:
         std::string log = (ControllerLogFlush(), ReadControllerLog()), fresh = log.substr(std::min(seen, log.size()));
         return seen = log.size(), fresh;
     }
-    HWND dialog = NULL;
-    size_t seen = 0;   // log bytes read
+    HWND dialog = NULL; size_t seen = 0;   // the log's bytes read so far
 };
 
 // The rows and fields of a table row as the queries leave it; row 2's entry stands in.
@@ -116,6 +115,8 @@ TEST_F(Services, TableAndActionsLogEveryQueryAndOutcome)
         ServiceTableClose(), NewLog();
     }
     EXPECT_EQ(1, ServiceTableOpen());   // every row again
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS), w3svc = OpenServiceA(manager, "W3svc", DELETE);
+    EXPECT_TRUE(DeleteService(w3svc) && CloseServiceHandle(w3svc) && CloseServiceHandle(manager));   // the table still holds it
     const std::string stopped = Status(1, 0, 0, 1077), running = Status(4, 0, pid), failed = "\nQueryServiceConfig (Apache2.2) failed (122).\n";
     EXPECT_EQ(exist + Initial("Apache2.2", stopped, failed, "[not provided]") + Initial("MySQL", stopped, Config("MySQL", 4), "Test database server") +
               "\nInitial Service Query Status,Config,Description (Tomcat5) not performed; Service is not Installed.\n" +
@@ -131,6 +132,9 @@ TEST_F(Services, TableAndActionsLogEveryQueryAndOutcome)
         { ServiceEnable, 1, 1, Config("MySQL", 2), "\nService (MySQL) is already enabled.\n" },
         { ServiceDisable, 1, 1, Config("MySQL", 2) + "\n'MySQL' Service Startup Type changed to 'Disabled'.\n" },
         { ServiceDisable, 1, 1, Config("MySQL", 3), "\nService (MySQL) is already disabled.\n" },
+        { ServiceEnable, 3, 0, Config("W3svc", 3, " --accept-none") + "\nChangeServiceConfig (W3svc) failed (1072).\n" },
+        { [](int) { return ServiceTableClose(); }, 0, 1, CloseLog("1101") },
+        { [](int) { return ServiceTableClose(); }, 0, 0, "\nCloseServiceHandle(hSCManager) failed (6).\n" },   // closed already
     };
     StdoutCapture out;
     for (const Step &s : steps) {
@@ -138,25 +142,18 @@ TEST_F(Services, TableAndActionsLogEveryQueryAndOutcome)
         EXPECT_EQ(s.result, s.action(s.row)) << s.log;
         EXPECT_EQ(s.note + s.log, out.End() + NewLog());
     }
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS), mysql = OpenServiceA(manager, "MySQL", DELETE);
-    EXPECT_TRUE(DeleteService(mysql) && CloseServiceHandle(mysql) && CloseServiceHandle(manager));   // the table still holds it
-    EXPECT_EQ(0, ServiceEnable(1));
-    EXPECT_EQ(Config("MySQL", 3) + "\nChangeServiceConfig (MySQL) failed (1072).\n", NewLog());
-    EXPECT_EQ(1, ServiceTableClose());
-    EXPECT_EQ(CloseLog("1101"), NewLog());
 }
 
 TEST_F(Services, NothingInstalledPollsHarmlesslyAndRequeryAllStopsEveryTimerKeepingTheDots)
 {
     Bring(0);
-    EXPECT_EQ(0u, ReadControllerLog().find(NoneOpen));
     for (int i = 0; i < SERVICE_COUNT; i++) EXPECT_EQ(0, ServiceQueryStatus(i) + ServiceQueryConfig(i) + ServiceQueryDescription(i) +
                                                         ServiceStop(i) + ServiceStart(i) + ServiceDisable(i) + ServiceEnable(i)) << Names[i];
     for (int i = 0; i < SERVICE_COUNT; i++) Select(i), Click(IDC_STOP_SERVICE), Click(IDC_START_SERVICE), Click(IDC_DISABLE_STARTUP), Click(IDC_ENABLE_STARTUP);
     EXPECT_EQ(Each("\nUser Select 'Stop Service' %s...\n\nTimer Set for %s -- Stop Pending\n\nUser Select 'Start Service' %s...\n\nTimer Set for %s -- "
                    "Start Pending\n\nUser Select 'Disable Service' %s...\n\nUser Select 'Enable Service' %s...\n"), NewLog());
     for (UINT id : { 7102u, 7202u, 7102u, 7202u, 7099u, 7104u, 7199u, 7204u }) Tick(id);   // nothing to log
-    RunMenuCommand(dialog, IDM_REQUERY_ALL);
+    Click(IDM_REQUERY_ALL, 0);
     EXPECT_EQ(0u, NewLog().find(CloseLog("0000") + NoneOpen));
     for (UINT id : { 7100, 7101, 7102, 7103, 7200, 7201, 7202, 7203 }) EXPECT_FALSE(Armed(id)) << id;
     EXPECT_EQ("....|[not installed]", ProgressText(2) + ("|" + Row(2)));
@@ -180,16 +177,19 @@ TEST_F(Services, StartAndStopPollADotPerTickUntilTheirStateThenRefresh)
         Tick(7200);
         EXPECT_EQ(Pending(2, pid) + "Starting" + std::string(std::min(tick, 11), '.'), NewLog() + Row(0)) << tick;
     }
-    RunMenuCommand(dialog, IDM_REQUERY_ALL), NewLog();   // the timer stops, the dots stay
+    Click(IDM_REQUERY_ALL, 0), NewLog();   // the timer stops, the dots stay
     EXPECT_EQ("Starting...........", Row(0));
     Click(IDC_STOP_SERVICE), Click(IDC_START_SERVICE);
     EXPECT_EQ("\nUser Select 'Stop Service' Apache2.2...\n" + Pending(2, pid) + Warning("stop") + "\nTimer Set for Apache2.2 -- Stop Pending\n"
               "\nUser Select 'Start Service' Apache2.2...\n" + Pending(2, pid) + Warning("start") + "\nTimer Set for Apache2.2 -- Start Pending\n", NewLog());
     EXPECT_EQ("Starting, polling", Row(0) + (Armed(7100) && Armed(7200) ? ", polling" : ""));
+    EXPECT_EQ(0, ServiceStop(0) + ServiceStart(0));   // the same refusals, told to the caller
+    EXPECT_EQ(Pending(2, pid) + Warning("stop") + Pending(2, pid) + Warning("start"), NewLog());
     ASSERT_TRUE(ReleaseTestService("Apache2.2", "start") && WaitForTestServiceState("Apache2.2", SERVICE_RUNNING, 20000));
     Tick(7200);
     EXPECT_EQ("Running|" + std::to_string(pid) + "|127.0.0.1:18080 [local]|", Row(0) + "|" + DialogItemText(dialog, IDC_PROCESS_ID) + "|" + DialogItemText(dialog, IDC_IP_AND_PORT) + "|" +
               ProgressText(0) + (Armed(7200) ? "polling" : ""));
+    EXPECT_NE(Texts({ "[not running]" }), ListBoxTexts(dialog, IDC_SUITE_MODULES)) << "refilled from the running server";
     EXPECT_EQ(0u, NewLog().find(Status(4, 1, pid) + Config("Apache2.2", 2, args) + "\tDescription: Test web server\n\nMapping Process IDs to IP:PORTs..."));
     Click(IDC_STOP_SERVICE);
     EXPECT_EQ("\nUser Select 'Stop Service' Apache2.2...\n" + Status(4, 1, pid) + "\n'Apache2.2' Stopping Service...\n"
