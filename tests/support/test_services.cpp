@@ -4,12 +4,7 @@
 static SC_HANDLE Manager() { static SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS); return manager; }
 static SC_HANDLE Open(const std::string &name) { return OpenServiceA(Manager(), name.c_str(), SERVICE_ALL_ACCESS); }
 static std::string Failure(const char *call) { return std::string(call) + " failed (" + std::to_string(GetLastError()) + ")"; }
-std::string TestBinDirectory()
-{
-    char path[MAX_PATH] = { 0 };
-    GetModuleFileNameA(NULL, path, MAX_PATH);
-    return std::string(path, strrchr(path, '\\') + 1);
-}
+std::string TestBinDirectory() { char path[MAX_PATH] = { 0 }; GetModuleFileNameA(NULL, path, MAX_PATH); return std::string(path, strrchr(path, '\\') + 1); }
 std::string TestServiceProgram() { return TestBinDirectory() + "qvx_testsvc.exe"; }
 DWORD QueryTestServiceState(const std::string &name, DWORD *processId)
 {
@@ -18,6 +13,13 @@ DWORD QueryTestServiceState(const std::string &name, DWORD *processId)
     if (SC_HANDLE s = Open(name)) QueryServiceStatusEx(s, SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof(status), &needed), CloseServiceHandle(s);
     if (processId) *processId = status.dwProcessId;
     return status.dwCurrentState;
+}
+DWORD QueryTestServiceStartType(const std::string &name)
+{
+    static QUERY_SERVICE_CONFIGA config[128];   // 4 KB: the configuration and its texts
+    SC_HANDLE s = Open(name);
+    DWORD needed, startType = s && QueryServiceConfigA(s, config, sizeof(config), &needed) ? config->dwStartType : 0xFFFFFFFF;
+    return s && CloseServiceHandle(s), startType;
 }
 bool WaitForTestServiceState(const std::string &name, DWORD state, DWORD timeoutMs)
 {
@@ -29,8 +31,7 @@ bool ReleaseTestService(const std::string &name, const char *step)
     HANDLE hold = OpenEventA(EVENT_MODIFY_STATE, FALSE, ("Global\\qvx-hold-" + name + "." + step).c_str());
     return hold && SetEvent(hold) && CloseHandle(hold);
 }
-// Starts or stops, then waits for the state (0: does not wait).
-static std::string Request(const std::string &name, bool start, DWORD state, DWORD timeoutMs)
+static std::string Request(const std::string &name, bool start, DWORD state, DWORD timeoutMs)   // state 0: no wait
 {
     SC_HANDLE service = Open(name);
     SERVICE_STATUS status;
@@ -43,8 +44,7 @@ std::string StartTestService(const std::string &name, DWORD waitForState, DWORD 
 std::string StopTestService(const std::string &name, DWORD timeoutMs) { return Request(name, false, SERVICE_STOPPED, timeoutMs); }
 std::string RemoveTestService(const std::string &name)
 {
-    ReleaseTestService(name, "start");
-    ReleaseTestService(name, "stop");   // also ends a run with --accept-none
+    ReleaseTestService(name, "start"), ReleaseTestService(name, "stop");   // the latter also ends a run with --accept-none
     if (Request(name, false, 0, 0) != "OpenService failed (1060)") WaitForTestServiceState(name, SERVICE_STOPPED, 20000);
     SC_HANDLE service = Open(name);
     std::string result = service || GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST ? "" : Failure("OpenService");
