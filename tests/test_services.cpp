@@ -183,7 +183,7 @@ TEST_F(Services, StartAndStopPollADotPerTickUntilTheirStateThenRefresh)
     EXPECT_EQ("\nUser Select 'Stop Service' Apache2.2...\n" + Pending(2, pid) + Warning("stop") + "\nTimer Set for Apache2.2 -- Stop Pending\n"
               "\nUser Select 'Start Service' Apache2.2...\n" + Pending(2, pid) + Warning("start") + "\nTimer Set for Apache2.2 -- Start Pending\n", NewLog());
     EXPECT_EQ("Starting, polling", Row(0) + (Armed(7100) && Armed(7200) ? ", polling" : ""));
-    EXPECT_EQ(0, ServiceStop(0) + ServiceStart(0));   // the same refusals, told to the caller
+    EXPECT_EQ(std::vector<int>({ 0, 0 }), std::vector<int>({ ServiceStop(0), ServiceStart(0) }));   // the same refusals, returned
     EXPECT_EQ(Pending(2, pid) + Warning("stop") + Pending(2, pid) + Warning("start"), NewLog());
     ASSERT_TRUE(ReleaseTestService("Apache2.2", "start") && WaitForTestServiceState("Apache2.2", SERVICE_RUNNING, 20000));
     Tick(7200);
