@@ -121,17 +121,19 @@ int RefreshStatusRow(HWND hDlg, int serviceIndex)
 int RefreshStartupTypeRow(HWND hDlg, int serviceIndex)
 {
     const ServiceEntry *entry;
-    DWORD startType = 0;
+    const char *text = "";
 
     if (!IsServiceIndex(serviceIndex)) {
         return 0;
     }
     entry = &ServiceTable.entries[serviceIndex];
-    if (entry->lpConfiguration != NULL) {
-        startType = entry->lpConfiguration->dwStartType;
+    /* A failed configuration query leaves the block zero-filled, service
+       type 0 included: the start type is not known, and the row stays empty
+       rather than reading as a boot-time service. */
+    if (entry->lpConfiguration != NULL && entry->lpConfiguration->dwServiceType != 0) {
+        text = StartupTypeRowText(entry->bInstalled, entry->lpConfiguration->dwStartType);
     }
-    RewriteListRow(hDlg, IDC_STARTUP_TYPE_LIST, serviceIndex,
-                   StartupTypeRowText(entry->bInstalled, startType));
+    RewriteListRow(hDlg, IDC_STARTUP_TYPE_LIST, serviceIndex, text);
     return 1;
 }
 

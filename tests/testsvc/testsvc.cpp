@@ -1,282 +1,137 @@
-// The test service program: runs as any of the managed services, and its
-// command line says what it does while it runs.
-//
-//   qvx_testsvc run NAME [--listen A.B.C.D:PORT]... [--udp A.B.C.D:PORT]...
-//                        [--load DLLPATH]... [--start-delay MS] [--start-forever]
-//                        [--stop-delay MS] [--stop-specific N] [--running-specific N]
-//                        [--connect-self] [--accept-none]
-//   qvx_testsvc install NAME [--description TEXT] [--start auto|demand|disabled]
-//                        [--group G] [--depends NAME]... [--account A] [-- RUN OPTIONS...]
-//   qvx_testsvc start NAME | stop NAME | remove NAME
-//
-// Listening sockets get one getsockopt(SO_KEEPALIVE) after listen(), and
-// accepted ones one after accept(), which makes Wine's TCP owner table carry
-// this process's id for them.
+// The test service program: runs as any of the managed services, doing what its command line says.
+//   qvx_testsvc run NAME [--listen|--udp A.B.C.D:PORT]... [--load DLLPATH]... [--start-delay MS] [--start-forever]
+//       [--stop-delay MS] [--stop-specific N] [--running-specific N] [--connect-self] [--accept-none] [--hold-start] [--hold-stop]
+//   qvx_testsvc install NAME [--description TEXT] [--start auto|demand|disabled] [-- RUN OPTIONS...] | start|stop|remove NAME
+// --hold-start (--hold-stop) waits for the event Global\qvx-hold-NAME.start (.stop) to report running (stopped); --accept-none
+// refuses every control, ends on .stop. Sockets get a getsockopt(SO_KEEPALIVE): Wine's TCP table then names their owner.
 #include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <string>
 #include <vector>
-
 #include "../support/test_services.h"
-
-struct RunOptions {
-    std::string name;
-    std::vector<std::string> listen;
-    std::vector<std::string> udp;
-    std::vector<std::string> load;
-    DWORD startDelay = 0;
-    bool startForever = false;
-    DWORD stopDelay = 0;
-    bool stopSpecific = false;
-    DWORD stopSpecificCode = 0;
-    bool runningSpecific = false;
-    DWORD runningSpecificCode = 0;
-    bool connectSelf = false;
-    bool acceptNone = false;      // running, but refuses every control
-};
-
-static RunOptions Options;
+static std::string Name;
+static std::vector<std::string> Listen, Udp, Load;
+static DWORD StartDelay, StopDelay, StopSpecific, RunningSpecific;   // service-specific codes: 0 for none
+static bool StartForever, ConnectSelf, AcceptNone, HoldStart, HoldStop;
+static const struct { const char *option; std::vector<std::string> *list; DWORD *value; bool *flag; } Options[] = {
+    { "--listen", &Listen }, { "--udp", &Udp }, { "--load", &Load }, { "--start-delay", NULL, &StartDelay }, { "--stop-delay", NULL, &StopDelay },
+    { "--stop-specific", NULL, &StopSpecific }, { "--running-specific", NULL, &RunningSpecific }, { "--start-forever", NULL, NULL, &StartForever },
+    { "--connect-self", NULL, NULL, &ConnectSelf }, { "--accept-none", NULL, NULL, &AcceptNone }, { "--hold-start", NULL, NULL, &HoldStart },
+    { "--hold-stop", NULL, NULL, &HoldStop } };
 static SERVICE_STATUS_HANDLE StatusHandle;
-static SERVICE_STATUS Status;
+static SERVICE_STATUS Status = { SERVICE_WIN32_OWN_PROCESS };
 static HANDLE StopEvent;
-static std::vector<SOCKET> Listeners;
-static std::vector<SOCKET> Held;
-static CRITICAL_SECTION HeldLock;
-
+static std::vector<SOCKET> Sockets;   // closed when the service stops
+static CRITICAL_SECTION SocketsLock;
 static void Report(DWORD state, DWORD checkPoint)
 {
-    Status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    Status.dwCurrentState = state;
-    Status.dwControlsAccepted = (state == SERVICE_RUNNING) ? SERVICE_ACCEPT_STOP : 0;
-    if (state == SERVICE_START_PENDING && Options.startForever) {
-        Status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
-    }
-    if (Options.acceptNone) {
-        Status.dwControlsAccepted = 0;
-    }
-    Status.dwCheckPoint = checkPoint;
-    Status.dwWaitHint = (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) ? 2000 : 0;
+    Status.dwCurrentState = state, Status.dwCheckPoint = checkPoint, Status.dwWaitHint = checkPoint ? 2000 : 0;   // pending: checkPoint >= 1
+    Status.dwControlsAccepted = !AcceptNone && (state == SERVICE_RUNNING || (state == SERVICE_START_PENDING && (StartForever || HoldStart)));
     SetServiceStatus(StatusHandle, &Status);
 }
-
-static bool ParseAddress(const std::string &text, sockaddr_in *address)
+static void Keep(SOCKET s)
 {
-    size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return false;
-    memset(address, 0, sizeof(*address));
-    address->sin_family = AF_INET;
-    address->sin_addr.s_addr = inet_addr(text.substr(0, colon).c_str());
-    address->sin_port = htons((u_short)atoi(text.substr(colon + 1).c_str()));
-    return true;
-}
-
-static void TouchOwner(SOCKET s)
-{
-    int value = 0;
-    int length = sizeof(value);
+    int value = 0, length = sizeof(value);
     getsockopt(s, SOL_SOCKET, SO_KEEPALIVE, (char *)&value, &length);
+    EnterCriticalSection(&SocketsLock), Sockets.push_back(s), LeaveCriticalSection(&SocketsLock);
 }
-
-static DWORD WINAPI AcceptLoop(LPVOID parameter)
+static DWORD WINAPI AcceptLoop(LPVOID listener)
 {
-    SOCKET listener = (SOCKET)(UINT_PTR)parameter;
-    for (;;) {
-        SOCKET client = accept(listener, NULL, NULL);
-        if (client == INVALID_SOCKET) return 0;
-        TouchOwner(client);
-        EnterCriticalSection(&HeldLock);
-        Held.push_back(client);
-        LeaveCriticalSection(&HeldLock);
-    }
+    for (SOCKET client; (client = accept((SOCKET)(UINT_PTR)listener, NULL, NULL)) != INVALID_SOCKET;) Keep(client);
+    return 0;
 }
-
 static void OpenSockets()
 {
     WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    for (const std::string &text : Options.listen) {
-        sockaddr_in address;
-        if (!ParseAddress(text, &address)) continue;
-        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        BOOL reuse = TRUE;
-        setsockopt(s, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof(reuse));
-        if (bind(s, (sockaddr *)&address, sizeof(address)) != 0 || listen(s, 16) != 0) {
-            closesocket(s);
-            continue;
-        }
-        TouchOwner(s);
-        Listeners.push_back(s);
-        CreateThread(NULL, 0, AcceptLoop, (LPVOID)(UINT_PTR)s, 0, NULL);
+    SOCKET first = INVALID_SOCKET;
+    BOOL reuse = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    for (size_t i = 0; i < Listen.size() + Udp.size(); i++) {
+        bool tcp = i < Listen.size();
+        std::string text = tcp ? Listen[i] : Udp[i - Listen.size()];
+        sockaddr_in address = { AF_INET, htons((u_short)atoi(text.c_str() + text.rfind(':') + 1)) };
+        address.sin_addr.s_addr = inet_addr(text.substr(0, text.rfind(':')).c_str());
+        SOCKET s = socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, tcp ? IPPROTO_TCP : IPPROTO_UDP);
+        if (tcp) setsockopt(s, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof(reuse));
+        if (bind(s, (sockaddr *)&address, sizeof(address)) != 0 || (tcp && listen(s, 16) != 0)) { closesocket(s); continue; }
+        Keep(s);
+        if (tcp) CreateThread(NULL, 0, AcceptLoop, (LPVOID)(UINT_PTR)s, 0, NULL), first = first == INVALID_SOCKET ? s : first;
     }
-    for (const std::string &text : Options.udp) {
-        sockaddr_in address;
-        if (!ParseAddress(text, &address)) continue;
-        SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-        if (bind(s, (sockaddr *)&address, sizeof(address)) == 0) {
-            TouchOwner(s);
-            Held.push_back(s);
-        } else {
-            closesocket(s);
-        }
-    }
-    if (Options.connectSelf && !Listeners.empty()) {
-        sockaddr_in address;
-        int length = sizeof(address);
-        getsockname(Listeners[0], (sockaddr *)&address, &length);
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (connect(s, (sockaddr *)&address, sizeof(address)) == 0) {
-            TouchOwner(s);
-            Held.push_back(s);
-        } else {
-            closesocket(s);
-        }
-    }
+    sockaddr_in address;
+    int length = sizeof(address);
+    if (!ConnectSelf || first == INVALID_SOCKET || getsockname(first, (sockaddr *)&address, &length) != 0) return;
+    address.sin_addr.s_addr = inet_addr("127.0.0.1");
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (connect(s, (sockaddr *)&address, sizeof(address)) == 0) Keep(s); else closesocket(s);
 }
-
-static void CloseSockets()
+static DWORD WINAPI ControlHandler(DWORD control, DWORD, LPVOID, LPVOID)
 {
-    for (SOCKET s : Listeners) closesocket(s);
-    EnterCriticalSection(&HeldLock);
-    for (SOCKET s : Held) closesocket(s);
-    Held.clear();
-    LeaveCriticalSection(&HeldLock);
+    if (control != SERVICE_CONTROL_STOP && control != SERVICE_CONTROL_SHUTDOWN) return control == SERVICE_CONTROL_INTERROGATE ? 0 : ERROR_CALL_NOT_IMPLEMENTED;
+    Report(SERVICE_STOP_PENDING, 1);   // before the answer: the stop request returns this state
+    return SetEvent(StopEvent), NO_ERROR;
 }
-
-static DWORD WINAPI ControlHandler(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context)
+static void WINAPI ServiceMain(DWORD, LPSTR *)
 {
-    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
-        SetEvent(StopEvent);
-        return NO_ERROR;
-    }
-    if (control == SERVICE_CONTROL_INTERROGATE) return NO_ERROR;
-    return ERROR_CALL_NOT_IMPLEMENTED;
-}
-
-static void WINAPI ServiceMain(DWORD argc, LPSTR *argv)
-{
-    DWORD checkPoint = 1;
-    StatusHandle = RegisterServiceCtrlHandlerExA(Options.name.c_str(), ControlHandler, NULL);
-    if (!StatusHandle) return;
-    Report(SERVICE_START_PENDING, checkPoint++);
-
-    for (const std::string &path : Options.load) LoadLibraryA(path.c_str());
+    HANDLE start[2] = { StopEvent, CreateEventA(NULL, TRUE, FALSE, ("Global\\qvx-hold-" + Name + ".start").c_str()) };
+    HANDLE stop[2] = { StopEvent, CreateEventA(NULL, TRUE, FALSE, ("Global\\qvx-hold-" + Name + ".stop").c_str()) };
+    DWORD checkPoint = 2;
+    if (!(StatusHandle = RegisterServiceCtrlHandlerExA(Name.c_str(), ControlHandler, NULL))) return;
+    Report(SERVICE_START_PENDING, 1);
+    for (const std::string &path : Load) LoadLibraryA(path.c_str());
     OpenSockets();
-
-    DWORD started = GetTickCount();
-    while (Options.startForever || GetTickCount() - started < Options.startDelay) {
+    for (DWORD begun = GetTickCount(); StartForever || GetTickCount() - begun < StartDelay; Report(SERVICE_START_PENDING, checkPoint++)) {
         if (WaitForSingleObject(StopEvent, 200) == WAIT_OBJECT_0) break;
-        Report(SERVICE_START_PENDING, checkPoint++);
     }
+    if (HoldStart) WaitForMultipleObjects(2, start, FALSE, INFINITE);
     if (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0) {
-        if (Options.runningSpecific) {
-            Status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-            Status.dwServiceSpecificExitCode = Options.runningSpecificCode;
-        }
+        if (RunningSpecific) Status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR, Status.dwServiceSpecificExitCode = RunningSpecific;
         Report(SERVICE_RUNNING, 0);
-        WaitForSingleObject(StopEvent, INFINITE);
+        WaitForMultipleObjects(AcceptNone ? 2 : 1, stop, FALSE, INFINITE);
     }
-
-    checkPoint = 1;
-    Report(SERVICE_STOP_PENDING, checkPoint++);
-    DWORD stopping = GetTickCount();
-    while (GetTickCount() - stopping < Options.stopDelay) {
-        Sleep(200);
-        Report(SERVICE_STOP_PENDING, checkPoint++);
-    }
-    CloseSockets();
-    if (Options.stopSpecific) {
-        Status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
-        Status.dwServiceSpecificExitCode = Options.stopSpecificCode;
-    } else if (!Options.runningSpecific) {
-        Status.dwWin32ExitCode = NO_ERROR;
-    }
+    Report(SERVICE_STOP_PENDING, checkPoint = 1);
+    for (DWORD begun = GetTickCount(); GetTickCount() - begun < StopDelay; Report(SERVICE_STOP_PENDING, ++checkPoint)) Sleep(200);
+    if (HoldStop) WaitForSingleObject(stop[1], INFINITE);
+    EnterCriticalSection(&SocketsLock);   // for good: an accept still running waits until the process ends
+    for (SOCKET s : Sockets) closesocket(s);
+    if (StopSpecific) Status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR, Status.dwServiceSpecificExitCode = StopSpecific;
+    else if (!RunningSpecific) Status.dwWin32ExitCode = NO_ERROR;
     Report(SERVICE_STOPPED, 0);
 }
-
 static int Run(int argc, char **argv)
 {
-    Options.name = argv[2];
     for (int i = 3; i < argc; i++) {
-        std::string option = argv[i];
-        const char *value = (i + 1 < argc) ? argv[i + 1] : "";
-        if (option == "--listen") { Options.listen.push_back(value); i++; }
-        else if (option == "--udp") { Options.udp.push_back(value); i++; }
-        else if (option == "--load") { Options.load.push_back(value); i++; }
-        else if (option == "--start-delay") { Options.startDelay = strtoul(value, NULL, 10); i++; }
-        else if (option == "--start-forever") { Options.startForever = true; }
-        else if (option == "--stop-delay") { Options.stopDelay = strtoul(value, NULL, 10); i++; }
-        else if (option == "--stop-specific") { Options.stopSpecific = true; Options.stopSpecificCode = strtoul(value, NULL, 10); i++; }
-        else if (option == "--running-specific") { Options.runningSpecific = true; Options.runningSpecificCode = strtoul(value, NULL, 10); i++; }
-        else if (option == "--connect-self") { Options.connectSelf = true; }
-        else if (option == "--accept-none") { Options.acceptNone = true; }
+        for (const auto &o : Options) {
+            if (strcmp(argv[i], o.option) == 0 && o.flag) *o.flag = true;
+            if (strcmp(argv[i], o.option) == 0 && !o.flag && i + 1 < argc) o.list ? o.list->push_back(argv[++i]) : (void)(*o.value = strtoul(argv[++i], NULL, 10));
+        }
     }
-    InitializeCriticalSection(&HeldLock);
+    InitializeCriticalSection(&SocketsLock);
     StopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    SERVICE_TABLE_ENTRYA table[2];
-    table[0].lpServiceName = (LPSTR)Options.name.c_str();
-    table[0].lpServiceProc = ServiceMain;
-    table[1].lpServiceName = NULL;
-    table[1].lpServiceProc = NULL;
+    SERVICE_TABLE_ENTRYA table[2] = { { &(Name = argv[2])[0], ServiceMain }, { NULL, NULL } };
     return StartServiceCtrlDispatcherA(table) ? 0 : 1;
 }
-
-static std::string Quote(const std::string &text)
-{
-    if (text.find_first_of(" \t\"") == std::string::npos && !text.empty()) return text;
-    return "\"" + text + "\"";
-}
-
-static int Install(int argc, char **argv)
+static std::string Quoted(const std::string &a) { return a.empty() || a.find_first_of(" \t\"") != std::string::npos ? "\"" + a + "\"" : a; }
+static std::string Install(int argc, char **argv)
 {
     TestServiceSetup setup;
-    setup.name = argv[2];
-    int i = 3;
-    for (; i < argc; i++) {
-        std::string option = argv[i];
-        const char *value = (i + 1 < argc) ? argv[i + 1] : "";
-        if (option == "--") { i++; break; }
-        if (option == "--description") { setup.description = value; setup.hasDescription = true; i++; }
-        else if (option == "--start") {
-            std::string v = value; i++;
-            setup.startType = v == "auto" ? SERVICE_AUTO_START : v == "disabled" ? SERVICE_DISABLED : SERVICE_DEMAND_START;
-        }
-        else if (option == "--group") { setup.loadOrderGroup = value; i++; }
-        else if (option == "--account") { setup.account = value; i++; }
-        else if (option == "--depends") {
-            std::string v = value; i++;
-            setup.dependencies += std::wstring(v.begin(), v.end());
-            setup.dependencies.push_back(L'\0');
-        }
+    int i;
+    for (setup.name = argv[2], i = 3; i + 1 < argc && strcmp(argv[i], "--") != 0; i += 2) {
+        std::string option = argv[i], value = argv[i + 1];
+        if (option == "--description") setup.description = value, setup.hasDescription = true;
+        if (option == "--start") setup.startType = value == "auto" ? SERVICE_AUTO_START : value == "disabled" ? SERVICE_DISABLED : SERVICE_DEMAND_START;
     }
-    for (; i < argc; i++) {
-        if (!setup.runArguments.empty()) setup.runArguments += " ";
-        setup.runArguments += Quote(argv[i]);
-    }
-    if (!setup.dependencies.empty()) setup.dependencies.pop_back();
-    std::string result = InstallTestService(setup);
-    if (!result.empty()) { fprintf(stderr, "install %s: %s\n", setup.name.c_str(), result.c_str()); return 1; }
-    return 0;
+    for (i++; i < argc; i++) setup.runArguments += (setup.runArguments.empty() ? "" : " ") + Quoted(argv[i]);
+    return InstallTestService(setup);
 }
-
 int main(int argc, char **argv)
 {
-    if (argc < 3) {
-        fprintf(stderr, "usage: qvx_testsvc run|install|start|stop|remove NAME ...\n");
-        return 2;
-    }
-    std::string verb = argv[1];
-    std::string result;
+    std::string verb = argc >= 3 ? argv[1] : "", result;
     if (verb == "run") return Run(argc, argv);
-    if (verb == "install") return Install(argc, argv);
-    if (verb == "start") result = StartTestService(argv[2], SERVICE_RUNNING, 60000);
-    else if (verb == "stop") result = StopTestService(argv[2], 60000);
-    else if (verb == "remove") result = RemoveTestService(argv[2]);
-    else { fprintf(stderr, "unknown verb %s\n", verb.c_str()); return 2; }
-    if (!result.empty()) { fprintf(stderr, "%s %s: %s\n", verb.c_str(), argv[2], result.c_str()); return 1; }
-    return 0;
+    result = verb == "install" ? Install(argc, argv) : verb == "start" ? StartTestService(argv[2], SERVICE_RUNNING, 60000)
+           : verb == "stop" ? StopTestService(argv[2], 60000) : verb == "remove" ? RemoveTestService(argv[2])
+           : "usage: qvx_testsvc run|install|start|stop|remove NAME ...";
+    if (!result.empty()) fprintf(stderr, "%s %s: %s\n", verb.c_str(), argc >= 3 ? argv[2] : "", result.c_str());
+    return result.empty() ? 0 : verb.empty() ? 2 : 1;
 }
