@@ -29,6 +29,9 @@
    one above it. */
 #define SHELL_FAILURE_LIMIT   32
 #define NO_LAUNCH_RESULT      33
+/* A launch refused before the shell because its directory or parameters
+   would not fit whole: logged as the reason it is. */
+#define LAUNCH_TOO_LONG       ERROR_FILENAME_EXCED_RANGE
 
 #define ABOUT_TEXT            "Quorvex Controller v2.00"
 #define ABOUT_CAPTION         "About..."
@@ -138,7 +141,7 @@ static INT_PTR OpenInNotepad(int id)
     /* A directory cut to fit would open Notepad in another directory. */
     if (!CopyWhole(file, sizeof(file), NotepadCommands[i].lpFile)
         || !CopyWhole(directory, sizeof(directory), NotepadCommands[i].lpDirectory)) {
-        return SE_ERR_PNF;
+        return LAUNCH_TOO_LONG;
     }
     return (INT_PTR)ShellLaunch(NULL, "open", "notepad.exe", file, directory, SW_SHOWNORMAL);
 }
@@ -181,7 +184,7 @@ static INT_PTR StartSystemTool(int id)
     fits = AppendWhole(parameters, sizeof(parameters), SuitePaths.WwwRootPath);
     if (id == IDM_COMMAND_PROMPT) {
         if (!fits) {
-            return SE_ERR_PNF;
+            return LAUNCH_TOO_LONG;
         }
         return (INT_PTR)ShellLaunch(NULL, "open", "cmd.exe", parameters, NULL, SW_SHOWNORMAL);
     }
