@@ -30,8 +30,9 @@
 #define SHELL_FAILURE_LIMIT   32
 #define NO_LAUNCH_RESULT      33
 /* A launch refused before the shell because its directory or parameters
-   would not fit whole: logged as the reason it is. */
-#define LAUNCH_TOO_LONG       ERROR_FILENAME_EXCED_RANGE
+   would not fit whole: a failure, logged with its reason,
+   ERROR_FILENAME_EXCED_RANGE, a number the shell never returns. */
+#define LAUNCH_TOO_LONG       (-ERROR_FILENAME_EXCED_RANGE)
 
 #define ABOUT_TEXT            "Quorvex Controller v2.00"
 #define ABOUT_CAPTION         "About..."
@@ -214,7 +215,8 @@ int RunMenuCommand(HWND hDlg, int id)
         launchResult = StartSystemTool(id);
     }
     if ((int)launchResult <= SHELL_FAILURE_LIMIT) {
-        ControllerLogAppend("\nShellExecute (%d) failed (%d).\n", id, (int)launchResult);
+        ControllerLogAppend("\nShellExecute (%d) failed (%d).\n", id,
+                            launchResult == LAUNCH_TOO_LONG ? (int)ERROR_FILENAME_EXCED_RANGE : (int)launchResult);
         return 0;
     }
     if (id == IDM_REQUERY_ALL) {
