@@ -10,9 +10,8 @@
 
 namespace {
 typedef std::vector<std::string> Names;
-Names Walk;  // the modules of process 4242, the only one the stand-in knows (snapshot Snap)
+Names Walk; bool PrivilegedAtSnapshot;  // Walk: the modules of process 4242, the only one the stand-in knows
 HANDLE const Snap = (HANDLE)0x5150; size_t WalkAt; DWORD FirstError, Flags, EntrySize; int Snapshots, Closes;
-bool PrivilegedAtSnapshot;
 bool DebugPrivilege(bool disableAll) {  // whether it is enabled, after disabling all when asked
     HANDLE token = NULL; PRIVILEGE_SET set = { 1, PRIVILEGE_SET_ALL_NECESSARY, {} }; BOOL held = FALSE;
     OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_PRIVILEGES, &token);
@@ -95,6 +94,7 @@ TEST_F(ModuleListBoxes, AListTakesAtMost256NamesAndTheLogNamesEveryModule) {
     Walk = { "php_a.dll" };
     for (int i = 1001; i <= 1300; i++) Walk.push_back("mod_x" + std::to_string(i).substr(1) + ".so");
     Expect(1, {}, { "php_a.dll" }, Names(Walk.begin() + 1, Walk.begin() + 257), WalkLog(Walk));
-    EXPECT_EQ((DWORD)44, ModuleLists.apacheModules.dwDropped);
+    EXPECT_EQ(1, ClassifyModule("mod_y.so")) << "a name for a full list is dropped, not refused";
+    EXPECT_EQ((DWORD)45, ModuleLists.apacheModules.dwDropped);
 }
 }  // namespace
