@@ -29,6 +29,10 @@
    one above it. */
 #define SHELL_FAILURE_LIMIT   32
 #define NO_LAUNCH_RESULT      33
+/* A launch refused before the shell because its directory or parameters
+   would not fit whole: a failure, logged with its reason,
+   ERROR_FILENAME_EXCED_RANGE, a number the shell never returns. */
+#define LAUNCH_TOO_LONG       (-ERROR_FILENAME_EXCED_RANGE)
 
 #define ABOUT_TEXT            "Quorvex Controller v2.00"
 #define ABOUT_CAPTION         "About..."
@@ -117,7 +121,7 @@ static INT_PTR OpenInNotepad(int id)
     /* A directory cut to fit would open Notepad in another directory. */
     if (!CopyBoundedText(file, sizeof(file), NotepadCommands[i].lpFile, 0)
         || !CopyBoundedText(directory, sizeof(directory), NotepadCommands[i].lpDirectory, 0)) {
-        return SE_ERR_PNF;
+        return LAUNCH_TOO_LONG;
     }
     return (INT_PTR)ShellLaunch(NULL, "open", "notepad.exe", file, directory, SW_SHOWNORMAL);
 }
@@ -160,7 +164,7 @@ static INT_PTR StartSystemTool(int id)
     fits = AppendBoundedText(parameters, sizeof(parameters), SuitePaths.WwwRootPath, 0);
     if (id == IDM_COMMAND_PROMPT) {
         if (!fits) {
-            return SE_ERR_PNF;
+            return LAUNCH_TOO_LONG;
         }
         return (INT_PTR)ShellLaunch(NULL, "open", "cmd.exe", parameters, NULL, SW_SHOWNORMAL);
     }
@@ -190,7 +194,8 @@ int RunMenuCommand(HWND hDlg, int id)
         launchResult = StartSystemTool(id);
     }
     if ((int)launchResult <= SHELL_FAILURE_LIMIT) {
-        ControllerLogAppend("\nShellExecute (%d) failed (%d).\n", id, (int)launchResult);
+        ControllerLogAppend("\nShellExecute (%d) failed (%d).\n", id,
+                            launchResult == LAUNCH_TOO_LONG ? (int)ERROR_FILENAME_EXCED_RANGE : (int)launchResult);
         return 0;
     }
     if (id == IDM_REQUERY_ALL) {

@@ -20,9 +20,7 @@ ModuleListsRecord ModuleLists;
 const ModuleWalkCalls ModuleWalkCallsDefault = {
     CreateToolhelp32Snapshot, Module32First, Module32Next, CloseHandle
 };
-ModuleWalkCalls ModuleCalls = {
-    CreateToolhelp32Snapshot, Module32First, Module32Next, CloseHandle
-};
+ModuleWalkCalls ModuleCalls = ModuleWalkCallsDefault;
 
 /* Tested in this order; a name that begins with one of them is a suite
    module, whatever follows (mod_security2.so, mod_jk2.so). */

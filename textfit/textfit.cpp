@@ -30,14 +30,7 @@ const TextFitSystemCalls TextFitSystemCallsDefault = {
     ReleaseDC
 };
 
-TextFitSystemCalls TextFitCalls = {
-    MapDialogRect,
-    GetDC,
-    GetCurrentObject,
-    GetStockObject,
-    GetTextFaceA,
-    ReleaseDC
-};
+TextFitSystemCalls TextFitCalls = TextFitSystemCallsDefault;
 
 int MeasuringFontHeight(int pixelsPerInch)
 {
