@@ -4,7 +4,6 @@
 #include "app/controller.h"
 #include "res/resource.h"
 #include "services/services.h"
-#include "support/test_fitting.h"
 #include "support/test_services.h"
 #include "support/test_support.h"
 namespace {
