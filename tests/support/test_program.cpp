@@ -41,12 +41,14 @@ static std::string RemoteText(HWND window, UINT message, WPARAM wParam)
     if (!RemoteSend(window, message, wParam, (LPARAM)text, 10000)) return "<no answer>";
     return WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof(narrow), NULL, NULL), narrow;
 }
-std::string RemoteItemText(HWND dialog, int id) { return RemoteText(GetDlgItem(dialog, id), WM_GETTEXT, 1024); }
-std::vector<std::string> RemoteListBoxTexts(HWND dialog, int id)
+std::string RemoteTexts(HWND dialog, std::initializer_list<int> ids)
 {
-    std::vector<std::string> rows;
-    DWORD_PTR count = 0;
-    RemoteSend(GetDlgItem(dialog, id), LB_GETCOUNT, 0, 0, 10000, &count);
-    for (DWORD_PTR i = 0; i < count && count != (DWORD_PTR)LB_ERR; i++) rows.push_back(RemoteText(GetDlgItem(dialog, id), LB_GETTEXT, i));
-    return rows;
+    std::string all;
+    for (int id : ids) {
+        DWORD_PTR rows = 0;
+        bool list = RemoteSend(GetDlgItem(dialog, id), LB_GETCOUNT, 0, 0, 10000, &rows) && rows && rows != (DWORD_PTR)LB_ERR;
+        for (DWORD_PTR i = 0; list && i < rows; i++) all += (i ? "|" : "") + RemoteText(GetDlgItem(dialog, id), LB_GETTEXT, i);
+        all += (list ? "" : RemoteText(GetDlgItem(dialog, id), WM_GETTEXT, 1024)) + "\n";
+    }
+    return all;
 }

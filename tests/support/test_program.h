@@ -1,11 +1,9 @@
-// The real controller program run from a test: its process, its dialog read from outside (wide messages:
-// list box texts come back right only so), the handle and memory figures of its process.
+// The real controller program run from a test: its process and its dialog, read from outside (by wide
+// messages: list box texts come back right only so).
 #ifndef QVX_TESTS_TEST_PROGRAM_H
 #define QVX_TESTS_TEST_PROGRAM_H
 #include <windows.h>
 #include <string>
-#include <vector>
-
 struct RunningProgram { PROCESS_INFORMATION process = {}; HWND dialog = NULL; };
 // Starts `path` in C:\ and waits until its dialog answers with four service rows.
 bool StartProgram(RunningProgram *program, const std::string &path);
@@ -13,6 +11,6 @@ bool StartProgram(RunningProgram *program, const std::string &path);
 int EndProgram(RunningProgram *program, bool close = true, DWORD timeoutMs = 60000);
 // SendMessageTimeoutW: false when the window did not answer in time.
 bool RemoteSend(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs = 60000, DWORD_PTR *result = NULL);
-std::string RemoteItemText(HWND dialog, int id);
-std::vector<std::string> RemoteListBoxTexts(HWND dialog, int id);
+// The texts of controls `ids`, a line each; a list box's rows joined with "|".
+std::string RemoteTexts(HWND dialog, std::initializer_list<int> ids);
 #endif
