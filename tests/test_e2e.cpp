@@ -1,12 +1,11 @@
-// The real QuorvexController.exe on C: of a prepared prefix (Apache2.2 with modules on two ports, MySQL, Tomcat5 slow to start,
-// .NET, a JDK) driven from outside, its log held against expected/e2e_log.txt; robustness runs. QVX_WINE_ARCH=win32: XP.
+// The real program on C: of a prepared prefix (Apache2.2, MySQL, Tomcat5; .NET, a JDK) driven from outside; the robustness runs.
 #include <gtest/gtest.h>
 #include <fstream>
+#include <map>
 #include "res/resource.h"
 #include "support/test_program.h"
 #include "support/test_services.h"
 #include "support/test_support.h"
-#include <map>
 const char *const Program = "C:\\www\\QuorvexController.exe", *const ModuleDir = "C:\\www\\Apache22\\modules\\";
 const char *const Modules[] = { "mod_ssl.so", "mod_rewrite.so", "php_mysql.dll", "php5apache2_2.dll", "php5ts.dll", "libapr-1.dll" };
 const bool Xp = getenv("QVX_WINE_ARCH") && std::string(getenv("QVX_WINE_ARCH")) == "win32";
@@ -37,9 +36,8 @@ std::pair<int, size_t> Footprint(const PROCESS_INFORMATION &process)
     std::pair<int, size_t> footprint(0, 0);
     for (HANDLE h = (HANDLE)4, copy; h < (HANDLE)0x800; h = (HANDLE)((ULONG_PTR)h + 4))
         if (DuplicateHandle(process.hProcess, h, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) footprint.first++, CloseHandle(copy);
-    MEMORY_BASIC_INFORMATION r;
-    for (BYTE *at = NULL; VirtualQueryEx(process.hProcess, at, &r, sizeof(r)) && (BYTE *)r.BaseAddress + r.RegionSize > at;
-         at = (BYTE *)r.BaseAddress + r.RegionSize) footprint.second += (r.State == MEM_COMMIT && r.Type == MEM_PRIVATE) ? r.RegionSize : 0;
+    for (MEMORY_BASIC_INFORMATION r = {}; VirtualQueryEx(process.hProcess, (BYTE *)r.BaseAddress + r.RegionSize, &r, sizeof(r));)
+        footprint.second += (r.State == MEM_COMMIT && r.Type == MEM_PRIVATE) ? r.RegionSize : 0;
     return footprint;
 }
 void Install(const char *name, const std::string &arguments, const char *description, DWORD startType)
@@ -86,10 +84,13 @@ TEST_F(EndToEnd, BringUpUserActionsAndTearDownAsTheUserMeetsThem)
               (Xp ? "Microsoft Windows XP Service Pack 3" : "[Unknown] Service Pack 1") + "\nmod_ssl.so|php5apache2_2.dll\nphp_mysql.dll\nmod_rewrite.so\n",
               RemoteTexts(d, { IDC_SERVICES_LIST, IDC_STATUS_LIST, IDC_STARTUP_TYPE_LIST, IDC_DESCRIPTION, IDC_PROCESS_ID, IDC_IP_AND_PORT, IDC_NET_VERSION,
                          IDC_JDK_VERSION, IDC_IP_ADDRESS, IDC_OS_VERSION, IDC_SUITE_MODULES, IDC_PHP_EXTENSIONS, IDC_APACHE_MODULES }));
-    Select(d, 2);  // Tomcat5: started (slowly), then stopped
-    EXPECT_EQ("[not provided]\n[not running]\n\n", RemoteTexts(d, { IDC_DESCRIPTION, IDC_PROCESS_ID, IDC_IP_AND_PORT }));
+    Select(d, 2);  // Tomcat5: its startup enabled and disabled again; started (slowly), then stopped
+    Command(d, IDC_ENABLE_STARTUP);
+    EXPECT_EQ("Automatic|Automatic|Automatic|\n[not provided]\n[not running]\n\n",
+              RemoteTexts(d, { IDC_STARTUP_TYPE_LIST, IDC_DESCRIPTION, IDC_PROCESS_ID, IDC_IP_AND_PORT }));
+    Command(d, IDC_DISABLE_STARTUP);
+    EXPECT_EQ("Automatic|Automatic|Demand|\n", RemoteTexts(d, { IDC_STARTUP_TYPE_LIST }));
     Command(d, IDC_START_SERVICE);
-    EXPECT_EQ("Running|Running|Starting|[not installed]\n", RemoteTexts(d, { IDC_STATUS_LIST }));
     EXPECT_TRUE(TickUntil(d, IDT_START_POLL_BASE + 2, "Running|Running|Running|[not installed]\n"));
     std::string tomcat = Pid("Tomcat5");
     EXPECT_EQ(tomcat + "\n0.0.0.0:28009 [all]\n", RemoteTexts(d, { IDC_PROCESS_ID, IDC_IP_AND_PORT }));
@@ -135,7 +136,6 @@ TEST_F(EndToEnd, StartThatNeverFinishesAndKilledServiceProcessKeepTheDialogAnswe
     EXPECT_EQ(std::string("Running|") + (stopped ? "Stopped" : "Running") + "|Stopped|Starting...........\n" + (stopped ? "[not running]" : Pid("MySQL")) +
               "\n\n", RemoteTexts(d, { IDC_STATUS_LIST, IDC_PROCESS_ID, IDC_IP_AND_PORT })) << "Requery All leaves the dots";
     EXPECT_EQ(0, EndProgram(&program_));
-    EXPECT_EQ("", RemoveTestService("MySQL") + RemoveTestService("W3svc"));  // the next test installs the stack anew
 }
 TEST_F(EndToEndWithoutServices, PlaceholdersShowAndEnterAndEscapeDoNotClose)
 {
