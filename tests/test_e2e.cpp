@@ -113,7 +113,7 @@ TEST_F(EndToEnd, ManyRequeryAllWithoutALogDirectoryKeepHandlesAndMemoryFlat)
     std::pair<int, size_t> end = Footprint(program_.process);
     printf("Requery All x%d: handles %d at start, %d after %d, %d at the end; private bytes %lu, %lu, %lu\n", rounds, start.first,
            warm.first, warmUp, end.first, (unsigned long)start.second, (unsigned long)warm.second, (unsigned long)end.second);
-    ASSERT_GT(warm.first, 0) << "the system handle table lists the program's handles";
+    ASSERT_GT(warm.first, 0) << "the program's handles are counted";
     EXPECT_LE(end.first, warm.first + 5) << "handles grow with Requery All";
     EXPECT_LE(end.second, warm.second + 1024 * 1024) << "private memory grows with Requery All";
     EXPECT_EQ("Running|Running|Stopped|[not installed]\nAutomatic|Automatic|Demand|\n", RemoteTexts(d, { IDC_STATUS_LIST, IDC_STARTUP_TYPE_LIST }));
