@@ -4,7 +4,6 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
-#include <fstream>
 #include "app/controller.h"
 #include "hostinfo/hostinfo.h"
 #include "network/network.h"
@@ -17,10 +16,6 @@ namespace {
 const char *const TestKey = "SOFTWARE\\QuorvexTest", *const NetKey = "SOFTWARE\\Microsoft\\.NETFramework";
 const char *const JdkKey = "SOFTWARE\\JavaSoft\\Java Development Kit", *const None = "[not detected]";
 const char *const NetRoot = "C:\\NetRoot\\", *const RuntimeDirs[] = { "v1.0.3705\\", "v1.1.4322\\", "v2.0.50727\\" };
-std::string Expected(const char *name) {
-    std::ifstream in(TestBinDirectory() + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 void SetValue(const char *key, const char *name, const std::string &data, DWORD type = REG_SZ) {
     HKEY handle;
     ASSERT_EQ(0, RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL)) << key;
@@ -81,7 +76,7 @@ TEST_F(HostInfo, SuitePathsFromTheProgramsDriveAndTheEnvironmentReport) {
         EXPECT_EQ(row.result, SuitePathsQuery());
         log += Log();
     }
-    EXPECT_EQ(Expected("hostinfo_paths.log"), log);
+    EXPECT_EQ(ExpectedText("hostinfo_paths.log"), log);
 }
 
 TEST_F(HostInfo, RegistryReaderAcceptsOnlyTextWithinTheCallersCapacity) {
@@ -106,7 +101,7 @@ TEST_F(HostInfo, RegistryReaderAcceptsOnlyTextWithinTheCallersCapacity) {
     char text[16];
     EXPECT_EQ(0, ReadRegistryString("SOFTWARE\\QuorvexTest\\None", "V", text, sizeof(text), NULL, NULL));
     EXPECT_EQ(0, ReadRegistryString(TestKey, "Missing", text, sizeof(text), NULL, NULL));
-    EXPECT_EQ(Expected("hostinfo_registry.log"), Log());
+    EXPECT_EQ(ExpectedText("hostinfo_registry.log"), Log());
 }
 
 TEST(WindowsVersion, EveryRowOfTheTable) {
@@ -138,7 +133,7 @@ TEST_F(HostInfo, SystemInformationPanelShowsWhatWasDetected) {
                    *fields[3]; std::string log; } rows[] = {
         { { "192.168.1.5", "127.0.0.1" }, 2, NetRoot, { nullptr, "1_1_4322_2032", "2_0_50727_42" }, "1.6",
           { "192.168.1.5 [private], 127.0.0.1 [local]", "v1.1 SP 1, v2.0 ", "v1.6" },
-          Expected("hostinfo_dotnet_jdk.log") },
+          ExpectedText("hostinfo_dotnet_jdk.log") },
         // A table claiming three rows but holding one: the one address, and the system's count in the log.
         { { "10.0.0.1" }, 3, "", {}, nullptr, { "10.0.0.1 [private]", None, None },
           "\nNumber of system IPs detected: 3\n" },

@@ -1,7 +1,6 @@
 // Menu commands (the shell call recorded): launches by id, refused launches, About and Exit; the dialog
 // and menu templates and the manifest read back from the built QuorvexController.exe (tests/expected/).
 #include <gtest/gtest.h>
-#include <fstream>
 #include "app/controller.h"
 #include "network/network.h"
 #include "paths/paths.h"
@@ -9,10 +8,6 @@
 #include "support/test_services.h"
 #include "support/test_support.h"
 namespace {
-std::string Expected(const char *name) {
-    std::ifstream file(std::string(QVX_EXPECTED_DIR) + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
 struct Words {  // a resource read as 16-bit words
     const WORD *p;
     std::string Text() { std::string s; while (*p) s += (char)*p++; return p++, s; }
@@ -43,10 +38,10 @@ TEST(Resources, DialogAndMenuTemplatesAndManifestOfTheBuiltProgram) {
     Words dialog = { resource(RT_DIALOG, 101).first }, menu = { resource(RT_MENU, 100).first + 2 };
     std::string dump = dialog.Fields("DsDDwwwwwnntwwxt");  // the count of controls is the fifth field
     for (int i = 0; i < resource(RT_DIALOG, 101).first[8]; i++) dump += dialog.Fields("asDDwwwwInte");
-    EXPECT_EQ(Expected("dialog.txt"), dump);
-    EXPECT_EQ(Expected("menu.txt"), menu.MenuItems(""));
+    EXPECT_EQ(ExpectedText("dialog.txt"), dump);
+    EXPECT_EQ(ExpectedText("menu.txt"), menu.MenuItems(""));
     std::string manifest((const char *)resource(RT_MANIFEST, 1).first, resource(RT_MANIFEST, 1).second);
-    EXPECT_EQ(Expected("trustinfo.xml"), Between(manifest, "<trustInfo", "</trustInfo>") + "</trustInfo>\n");
+    EXPECT_EQ(ExpectedText("trustinfo.xml"), Between(manifest, "<trustInfo", "</trustInfo>") + "</trustInfo>\n");
     EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
     FreeLibrary(exe);
 }
@@ -83,7 +78,7 @@ TEST_F(MenuCommands, EachIdHandsItsFileUrlOrToolToTheShellShowsAboutClosesOrDoes
                     9221, 9222, 9223, 9231, 9301, 9302, 9401, 9003, 9000, 9150, 9250, 9350, 9402, 9999 })
         Launched += std::to_string(id) + " ", results += RunMenuCommand(Dialog, id);
     EXPECT_EQ(31, results);
-    EXPECT_EQ(Expected("launches.txt"), Launched + "\n");
+    EXPECT_EQ(ExpectedText("launches.txt"), Launched + "\n");
     EXPECT_EQ("", Log());
 }
 TEST_F(MenuCommands, RefusedLaunchLogsOneLineAndTextsTooLongAreRefusedBeforeTheShell) {
@@ -95,6 +90,6 @@ TEST_F(MenuCommands, RefusedLaunchLogsOneLineAndTextsTooLongAreRefusedBeforeTheS
     SuitePaths.HostsFileDirectory[255] = SuitePaths.WwwRootPath[70] = '\0';
     EXPECT_EQ(2, RunMenuCommand(Dialog, 9131) + RunMenuCommand(Dialog, 9301));
     EXPECT_EQ("notepad.exe|hosts|" + directory.substr(1) + "\ncmd.exe|/K CD /D " + root.substr(1) + "|-\n", Launched);
-    EXPECT_EQ(Expected("refused.log"), Log());
+    EXPECT_EQ(ExpectedText("refused.log"), Log());
 }
 }  // namespace

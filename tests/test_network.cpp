@@ -6,7 +6,6 @@
 #include "res/resource.h"
 #include "services/services.h"
 #include "support/simulated_network.h"
-#include "support/test_program.h"
 #include "support/test_support.h"
 
 using std::string; using std::to_string;
@@ -98,7 +97,7 @@ TEST_F(NetworkTest, FailingTcpTableFallsBackAndTheHandleTableIsSizedByOneProbe) 
 
 // Stuck names and requests are given up and counted, at 16 the walk stops and says so; one walker stays parked.
 TEST_F(NetworkTest, StuckQueriesAreGivenUpCountedAndStopTheWalkAtTheLimit) {
-    const int handles = CountProcessHandles(GetCurrentProcessId());   // a walker is parked before and after
+    const int handles = CountHandles(GetCurrentProcess());   // a walker is parked before and after
     Set(0, 1, SERVICE_RUNNING, 1200), Set(2, 1, SERVICE_RUNNING, 1400);
     system.handles = { H(1200, 0x10, L"\\Device\\NamedPipe\\a"), H(1200, 0x14, L"\\Device\\Tcp", "0.0.0.0", 80),
                        H(1200, 0x18, L"\\Device\\Tcp", "0.0.0.0", 8080), H(1200, 0x1C, L"\\Device\\Udp", "0.0.0.0", 161),
@@ -120,7 +119,7 @@ TEST_F(NetworkTest, StuckQueriesAreGivenUpCountedAndStopTheWalkAtTheLimit) {
     for (int k = 0; k < 3; k++) EXPECT_EQ(1, MapServiceEndpoints());
     string parked = Records().substr(0, 13) + " " + walkers();
     parked += ", ended " + (EndHandleWalker(), walkers()), parked += ", again " + (MapServiceEndpoints(), walkers());
-    EXPECT_EQ("1: 0.0.0.0:81 011, ended 000, again 011, handles +0", parked + ", handles +" + to_string(CountProcessHandles(GetCurrentProcessId()) - handles));
+    EXPECT_EQ("1: 0.0.0.0:81 011, ended 000, again 011, handles +0", parked + ", handles +" + to_string(CountHandles(GetCurrentProcess()) - handles));
 }
 
 TEST_F(NetworkTest, IpAndPortFieldWithAddressClassesAndTheBaseUrl) {

@@ -2,8 +2,6 @@
 // program's dialog template whose whole trace is tests/expected/textfit.log,
 // with failing calls put in through the measuring's call table.
 #include <gtest/gtest.h>
-#include <fstream>
-#include <sstream>
 #include "app/controller.h"
 #include "res/resource.h"
 #include "support/test_support.h"
@@ -62,9 +60,7 @@ TEST(TextFit, FittingsOnTheDialogTemplateWithTheirWholeTrace) {
         EXPECT_EQ(0u, Measuring ? GetObjectType(Measuring) : 0) << "measuring font not deleted: " << c.text;
     }
     TextFitCalls = TextFitSystemCallsDefault, ControllerLogClose();
-    std::stringstream expected;
-    expected << std::ifstream(QVX_EXPECTED_DIR "textfit.log", std::ios::binary).rdbuf();
-    EXPECT_EQ(expected.str(), ReadControllerLog());
+    EXPECT_EQ(ExpectedText("textfit.log"), ReadControllerLog());
     DestroyWindow(dialog);
 }
 }  // namespace

@@ -17,6 +17,14 @@ static std::string ReadWhole(const char *path, const char *mode)
     return text;
 }
 
+std::string ExpectedText(const char *name)
+{
+    char path[MAX_PATH] = "";
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    while (length > 0 && path[length - 1] != '\\') length--;
+    return ReadWhole((std::string(path, length) + name).c_str(), "rb");
+}
+
 std::string ReadControllerLog() { return ReadWhole("C:\\www\\suite-data\\controller.log", "rt"); }
 
 void OpenFreshControllerLog()
@@ -81,6 +89,14 @@ std::string StatusBlock(const SERVICE_STATUS_PROCESS &s)
            "\n\tService Specific Exit Code: " + std::to_string((int)s.dwServiceSpecificExitCode) + "\n\tCheck Point: " +
            std::to_string((int)s.dwCheckPoint) + "\n\tWait Hint: " + std::to_string((int)s.dwWaitHint) + "\n\tProcess Id: " +
            std::to_string((int)s.dwProcessId) + "\n\tService Flags: " + HexText(s.dwServiceFlags) + "\n";
+}
+
+int CountHandles(HANDLE process)
+{
+    int count = 0;
+    for (HANDLE h = (HANDLE)4, copy; h < (HANDLE)0x800; h = (HANDLE)((ULONG_PTR)h + 4))
+        if (DuplicateHandle(process, h, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) count++, CloseHandle(copy);
+    return count;
 }
 
 bool WriteWholeFile(const std::string &path, const std::string &content)

@@ -16,6 +16,9 @@ std::string ListBoxText(HWND dialog, int id, int row);
 std::vector<std::string> ListBoxTexts(HWND dialog, int id);
 std::string HexText(DWORD value);       // "%#010x", as the log writes numbers of flags
 std::string StatusBlock(const SERVICE_STATUS_PROCESS &status);   // the status query's log block
+std::string ExpectedText(const char *name);   // tests/expected/NAME, copied beside the test programs
+// Handles a process holds below 0x800, probed by duplication (GetProcessHandleCount answers 0 under Wine).
+int CountHandles(HANDLE process);
 bool WriteWholeFile(const std::string &path, const std::string &content);
 // The text from the first `from` up to the following `to` (or the end).
 std::string Between(const std::string &text, const std::string &from, const std::string &to);
