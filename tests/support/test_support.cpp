@@ -4,19 +4,16 @@
 #include <stdio.h>
 #include "app/controller.h"
 #include "res/resource.h"
-
 static std::string ReadWhole(const char *path, const char *mode)
 {
     std::string text;
     FILE *file = fopen(path, mode);
     if (!file) return text;
     char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, n);
+    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), file)) > 0;) text.append(buffer, n);
     fclose(file);
     return text;
 }
-
 std::string ExpectedText(const char *name)
 {
     char path[MAX_PATH] = "";
@@ -24,9 +21,7 @@ std::string ExpectedText(const char *name)
     while (length > 0 && path[length - 1] != '\\') length--;
     return ReadWhole((std::string(path, length) + name).c_str(), "rb");
 }
-
 std::string ReadControllerLog() { return ReadWhole("C:\\www\\suite-data\\controller.log", "rt"); }
-
 void OpenFreshControllerLog()
 {
     CreateDirectoryA("C:\\www", NULL);
@@ -34,14 +29,11 @@ void OpenFreshControllerLog()
     ControllerLogClose();
     ControllerLogOpen();
 }
-
 static INT_PTR CALLBACK BareDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
-
 HWND CreateControllerDialog()
 { return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, ControllerDialogProc, 0); }
 HWND CreateBareDialog()
 { return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, BareDialogProc, 0); }
-
 void DestroyControllerDialog(HWND dialog)
 {
     if (dialog) DestroyWindow(dialog);
@@ -49,24 +41,20 @@ void DestroyControllerDialog(HWND dialog)
     while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
         if (message.message != WM_QUIT) DispatchMessageA(&message);
 }
-
 std::string DialogItemText(HWND dialog, int id)
 {
     char text[1024] = { 0 };
     GetDlgItemTextA(dialog, id, text, sizeof(text));
     return text;
 }
-
 std::string ListBoxText(HWND dialog, int id, int row)
 {
     LRESULT length = SendDlgItemMessageA(dialog, id, LB_GETTEXTLEN, (WPARAM)row, 0);
+    std::string text(length == LB_ERR ? 0 : (size_t)length + 1, '\0');
     if (length == LB_ERR) return "<no row>";
-    std::string text((size_t)length + 1, '\0');
     SendDlgItemMessageA(dialog, id, LB_GETTEXT, (WPARAM)row, (LPARAM)&text[0]);
-    text.resize((size_t)length);
-    return text;
+    return text.substr(0, (size_t)length);
 }
-
 std::vector<std::string> ListBoxTexts(HWND dialog, int id)
 {
     std::vector<std::string> rows;
@@ -74,14 +62,12 @@ std::vector<std::string> ListBoxTexts(HWND dialog, int id)
     for (LRESULT i = 0; i < count; i++) rows.push_back(ListBoxText(dialog, id, (int)i));
     return rows;
 }
-
 std::string HexText(DWORD value)
 {
     char text[16];
     snprintf(text, sizeof(text), "%#010x", (unsigned)value);
     return text;
 }
-
 std::string StatusBlock(const SERVICE_STATUS_PROCESS &s)
 {
     return "\nStatus of Service:\n\tService Type: " + HexText(s.dwServiceType) + "\n\tCurrent State: " + HexText(s.dwCurrentState) +
@@ -90,7 +76,6 @@ std::string StatusBlock(const SERVICE_STATUS_PROCESS &s)
            std::to_string((int)s.dwCheckPoint) + "\n\tWait Hint: " + std::to_string((int)s.dwWaitHint) + "\n\tProcess Id: " +
            std::to_string((int)s.dwProcessId) + "\n\tService Flags: " + HexText(s.dwServiceFlags) + "\n";
 }
-
 int CountHandles(HANDLE process)
 {
     int count = 0;
@@ -98,7 +83,6 @@ int CountHandles(HANDLE process)
         if (DuplicateHandle(process, h, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) count++, CloseHandle(copy);
     return count;
 }
-
 bool WriteWholeFile(const std::string &path, const std::string &content)
 {
     FILE *file = fopen(path.c_str(), "wb");
@@ -106,7 +90,6 @@ bool WriteWholeFile(const std::string &path, const std::string &content)
     bool ok = fwrite(content.data(), 1, content.size(), file) == content.size();
     return fclose(file) == 0 && ok;
 }
-
 std::string Between(const std::string &text, const std::string &from, const std::string &to)
 {
     size_t start = text.find(from);
@@ -114,9 +97,7 @@ std::string Between(const std::string &text, const std::string &from, const std:
     size_t end = to.empty() ? std::string::npos : text.find(to, start + from.size());
     return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
-
 static const char CapturePath[] = "C:\\qvx-stdout.txt";
-
 void StdoutCapture::Begin()
 {
     fflush(stdout);
@@ -124,7 +105,6 @@ void StdoutCapture::Begin()
     FILE *file = fopen(CapturePath, "wb");
     if (file) { _dup2(_fileno(file), _fileno(stdout)); fclose(file); }
 }
-
 std::string StdoutCapture::End()
 {
     fflush(stdout);
