@@ -41,45 +41,61 @@ int ControllerLogAppend(const char *format, ...)
 }
 
 /* The wide text is formatted whole, converted to the ANSI code page and
-   written through the narrow stream, so the file holds 8-bit text only. */
+   written through the narrow append, so the file holds 8-bit text only.
+   A line of the usual length is done in buffers on the stack; a longer one
+   gets heap blocks of its size. */
+#define WIDE_LINE_SIZE 512
+
 int ControllerLogAppendW(const wchar_t *format, ...)
 {
     va_list args;
+    wchar_t line[WIDE_LINE_SIZE];
+    char bytes[2 * WIDE_LINE_SIZE];
+    wchar_t *wide = line;
+    char *narrow = bytes;
     int length;
-    int bytes;
-    wchar_t *wide = NULL;
-    char *narrow = NULL;
+    int count;
     int written = 0;
 
     if (LogStream == NULL) {
         return 0;
     }
     va_start(args, format);
-    length = _vscwprintf(format, args);
+    length = _vsnwprintf(line, WIDE_LINE_SIZE, format, args);
     va_end(args);
-    if (length <= 0) {
-        return length;
+    if (length < 0 || length >= WIDE_LINE_SIZE) {
+        va_start(args, format);
+        length = _vscwprintf(format, args);
+        va_end(args);
+        wide = length > 0 ? (wchar_t *)malloc(((size_t)length + 1) * sizeof(wchar_t)) : NULL;
+        if (wide == NULL) {
+            goto cleanup;
+        }
+        va_start(args, format);
+        _vsnwprintf(wide, (size_t)length + 1, format, args);
+        va_end(args);
     }
-    wide = (wchar_t *)malloc(((size_t)length + 1) * sizeof(wchar_t));
-    if (wide == NULL) {
+    if (length == 0) {
         goto cleanup;
     }
-    va_start(args, format);
-    _vsnwprintf(wide, (size_t)length + 1, format, args);
-    va_end(args);
-    wide[length] = L'\0';
-    bytes = WideCharToMultiByte(CP_ACP, 0, wide, length, NULL, 0, NULL, NULL);
-    narrow = (char *)malloc((size_t)bytes + 1);
-    if (bytes <= 0 || narrow == NULL) {
-        goto cleanup;
+    count = WideCharToMultiByte(CP_ACP, 0, wide, length, bytes, (int)sizeof(bytes), NULL, NULL);
+    if (count == 0) {
+        count = WideCharToMultiByte(CP_ACP, 0, wide, length, NULL, 0, NULL, NULL);
+        narrow = count > 0 ? (char *)malloc((size_t)count) : NULL;
+        if (narrow == NULL) {
+            goto cleanup;
+        }
+        WideCharToMultiByte(CP_ACP, 0, wide, length, narrow, count, NULL, NULL);
     }
-    WideCharToMultiByte(CP_ACP, 0, wide, length, narrow, bytes, NULL, NULL);
-    narrow[bytes] = '\0';
-    written = ControllerLogAppend("%s", narrow);
+    written = ControllerLogAppend("%.*s", count, narrow);
 
 cleanup:
-    free(narrow);
-    free(wide);
+    if (narrow != bytes) {
+        free(narrow);
+    }
+    if (wide != line) {
+        free(wide);
+    }
     return written;
 }
 
