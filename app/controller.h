@@ -12,18 +12,18 @@
 #define CONTROLLER_LOG_DIRECTORY "\\www\\suite-data"
 #define CONTROLLER_LOG_FILE      "\\controller.log"
 
-int  ControllerLogOpen(void);             /* 1 when the file could be created */
-int  ControllerLogAppend(const char *format, ...);
-int  ControllerLogAppendW(const wchar_t *format, ...);
+int ControllerLogOpen(void); /* 1 when the file could be created */
+int ControllerLogAppend(const char *format, ...);
+int ControllerLogAppendW(const wchar_t *format, ...);
 void ControllerLogFlush(void);
-void ControllerLogClose(void);            /* flushes, then closes */
-FILE *ControllerLogStream(void);          /* null while not open */
+void ControllerLogClose(void);   /* flushes, then closes */
+FILE *ControllerLogStream(void); /* null while not open */
 
 /* ProgressText: zero to 11 dots per ServiceIndex. */
 #define PROGRESS_TEXT_MAX 11
 const char *ProgressText(int serviceIndex);
 void ProgressTextClear(int serviceIndex);
-void ProgressTextGrow(int serviceIndex);  /* one dot while at most 10 */
+void ProgressTextGrow(int serviceIndex); /* one dot while at most 10 */
 
 /* Poll timers. */
 #define STOP_POLL_PERIOD_MS  1500
@@ -43,12 +43,11 @@ int ShowServiceDetails(HWND hDlg, int serviceIndex);
    Startup Type rows, the selected row's details, System Information, the
    module lists, and the endpoints mapped anew. Bring-up and Requery All. */
 void ShowAllPanels(HWND hDlg);
-#define STATUS_ROW_TEXT_SIZE  20
-#define PROCESS_ID_TEXT_SIZE  256
+#define STATUS_ROW_TEXT_SIZE 20
+#define PROCESS_ID_TEXT_SIZE 256
 /* The text of a Status row for the given status values (20-byte buffer). */
-int FormatStatusRowText(char *text, int installed, DWORD currentState,
-                        DWORD win32ExitCode, DWORD serviceSpecificExitCode,
-                        const char *progress);
+int FormatStatusRowText(char *text, int installed, DWORD currentState, DWORD win32ExitCode,
+                        DWORD serviceSpecificExitCode, const char *progress);
 const char *StartupTypeRowText(int installed, DWORD startType);
 
 /* Menu commands. */
@@ -56,7 +55,7 @@ int RunMenuCommand(HWND hDlg, int id);
 
 /* The shell launch every menu command goes through. Production code calls
    ShellExecuteA; tests may install a recorder in its place. */
-typedef HINSTANCE (WINAPI *ShellExecuteFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+typedef HINSTANCE(WINAPI *ShellExecuteFunction)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 void SetShellExecuteFunction(ShellExecuteFunction function); /* null restores ShellExecuteA */
 
 #endif

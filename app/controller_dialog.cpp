@@ -11,9 +11,8 @@
 #include "../hostinfo/hostinfo.h"
 #include "../modules/modules.h"
 
-static const char *const ServiceRowTexts[SERVICE_COUNT] = {
-    "Apache2.2", "MySQL", "Tomcat5", "IIS W3"
-};
+static const char *const ServiceRowTexts[SERVICE_COUNT] = { "Apache2.2", "MySQL", "Tomcat5",
+                                                            "IIS W3" };
 
 static int SelectedService(HWND hDlg)
 {
@@ -51,7 +50,7 @@ static void InitialiseDialog(HWND hDlg)
         SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_INSERTSTRING, (WPARAM)i,
                             (LPARAM)ServiceRowTexts[i]);
     }
-    SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM)"Apache2");
+    SendDlgItemMessageA(hDlg, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM) "Apache2");
     ShowAllPanels(hDlg);
 }
 
@@ -121,16 +120,20 @@ static void HandleCommand(HWND hDlg, WPARAM wParam, LPARAM lParam)
     }
     switch (id) {
     case IDC_START_SERVICE:
-        if (code == BN_CLICKED) StartSelectedService(hDlg);
+        if (code == BN_CLICKED)
+            StartSelectedService(hDlg);
         break;
     case IDC_STOP_SERVICE:
-        if (code == BN_CLICKED) StopSelectedService(hDlg);
+        if (code == BN_CLICKED)
+            StopSelectedService(hDlg);
         break;
     case IDC_DISABLE_STARTUP:
-        if (code == BN_CLICKED) ChangeSelectedStartup(hDlg, 0);
+        if (code == BN_CLICKED)
+            ChangeSelectedStartup(hDlg, 0);
         break;
     case IDC_ENABLE_STARTUP:
-        if (code == BN_CLICKED) ChangeSelectedStartup(hDlg, 1);
+        if (code == BN_CLICKED)
+            ChangeSelectedStartup(hDlg, 1);
         break;
     case IDC_SERVICES_LIST:
         if (code == LBN_SELCHANGE) {

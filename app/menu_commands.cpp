@@ -14,25 +14,25 @@
 #include "../hostinfo/hostinfo.h"
 #include "../modules/modules.h"
 
-#define MENU_TEXT_SIZE        256
-#define COMMAND_LINE_SIZE     80
+#define MENU_TEXT_SIZE    256
+#define COMMAND_LINE_SIZE 80
 
 /* The ranges of ids by the kind of action. */
-#define IDM_NOTEPAD_FIRST     9100
-#define IDM_NOTEPAD_LAST      9199
-#define IDM_URL_FIRST         9200
-#define IDM_URL_LAST          9299
-#define IDM_TOOL_FIRST        9300
-#define IDM_TOOL_LAST         9399
+#define IDM_NOTEPAD_FIRST 9100
+#define IDM_NOTEPAD_LAST  9199
+#define IDM_URL_FIRST     9200
+#define IDM_URL_LAST      9299
+#define IDM_TOOL_FIRST    9300
+#define IDM_TOOL_LAST     9399
 
 /* A launch result above this is a success; ids that launch nothing keep
    one above it. */
-#define SHELL_FAILURE_LIMIT   32
-#define NO_LAUNCH_RESULT      33
+#define SHELL_FAILURE_LIMIT 32
+#define NO_LAUNCH_RESULT    33
 /* A launch refused before the shell because its directory or parameters
    would not fit whole: a failure, logged with its reason,
    ERROR_FILENAME_EXCED_RANGE, a number the shell never returns. */
-#define LAUNCH_TOO_LONG       (-ERROR_FILENAME_EXCED_RANGE)
+#define LAUNCH_TOO_LONG     (-ERROR_FILENAME_EXCED_RANGE)
 
 #define ABOUT_TEXT            "Quorvex Controller v2.00"
 #define ABOUT_CAPTION         "About..."
@@ -41,19 +41,19 @@
 typedef struct NotepadCommand {
     int id;
     const char *lpFile;
-    const char *lpDirectory;      /* a SuitePaths member */
+    const char *lpDirectory; /* a SuitePaths member */
 } NotepadCommand;
 
 static const NotepadCommand NotepadCommands[] = {
-    { IDM_ACCESS_LOG,        "access.log",        SuitePaths.ApacheLogsPath },
-    { IDM_ERROR_LOG,         "error.log",         SuitePaths.ApacheLogsPath },
-    { IDM_HTTPD_CONF,        "httpd.conf",        SuitePaths.ApacheConfPath },
-    { IDM_HTTPD_SSL_CONF,    "httpd-ssl.conf",    SuitePaths.ApacheConfExtraPath },
+    { IDM_ACCESS_LOG, "access.log", SuitePaths.ApacheLogsPath },
+    { IDM_ERROR_LOG, "error.log", SuitePaths.ApacheLogsPath },
+    { IDM_HTTPD_CONF, "httpd.conf", SuitePaths.ApacheConfPath },
+    { IDM_HTTPD_SSL_CONF, "httpd-ssl.conf", SuitePaths.ApacheConfExtraPath },
     { IDM_SUITE_CUSTOM_CONF, "suite-custom.conf", SuitePaths.ApacheConfSuitePath },
     { IDM_HTTPD_VHOSTS_CONF, "httpd-vhosts.conf", SuitePaths.ApacheConfExtraPath },
-    { IDM_MY_INI,            "my.ini",            SuitePaths.MySqlIniPath },
-    { IDM_PHP_INI,           "php.ini",           SuitePaths.PhpIniPath },
-    { IDM_HOSTS_FILE,        "hosts",             SuitePaths.HostsFileDirectory },
+    { IDM_MY_INI, "my.ini", SuitePaths.MySqlIniPath },
+    { IDM_PHP_INI, "php.ini", SuitePaths.PhpIniPath },
+    { IDM_HOSTS_FILE, "hosts", SuitePaths.HostsFileDirectory },
 };
 
 typedef struct UrlCommand {
@@ -63,20 +63,20 @@ typedef struct UrlCommand {
 
 /* Pages of the local web server, put behind its base URL. */
 static const UrlCommand LocalPages[] = {
-    { IDM_LOCALHOST,     "/" },
-    { IDM_SUITE_GUIDE,   "/docs/suite-guide/" },
+    { IDM_LOCALHOST, "/" },
+    { IDM_SUITE_GUIDE, "/docs/suite-guide/" },
     { IDM_APACHE_MANUAL, "/docs/apache2/" },
-    { IDM_SERVER_INFO,   "/server-info" },
+    { IDM_SERVER_INFO, "/server-info" },
     { IDM_SERVER_STATUS, "/server-status" },
-    { IDM_PHP_INFO,      "/phpinfo.php" },
-    { IDM_PERL_STATUS,   "/perl-status" },    /* no menu item */
-    { IDM_CGI_ENV,       "/cgi-bin/printenv.pl" },
-    { IDM_PHPMYADMIN,    "/phpmyadmin/" },
+    { IDM_PHP_INFO, "/phpinfo.php" },
+    { IDM_PERL_STATUS, "/perl-status" }, /* no menu item */
+    { IDM_CGI_ENV, "/cgi-bin/printenv.pl" },
+    { IDM_PHPMYADMIN, "/phpmyadmin/" },
 };
 
 /* Outside pages: the maker's home page and forum, the sibling site. */
 static const UrlCommand OutsidePages[] = {
-    { IDM_MAKER_HOME,   "http://www.example.com/" },
+    { IDM_MAKER_HOME, "http://www.example.com/" },
     { IDM_MAKER_FORUMS, "http://forum.example.com/" },
     { IDM_SIBLING_SITE, "http://www.example.org/" },
 };
@@ -119,8 +119,8 @@ static INT_PTR OpenInNotepad(int id)
         return NO_LAUNCH_RESULT;
     }
     /* A directory cut to fit would open Notepad in another directory. */
-    if (!CopyBoundedText(file, sizeof(file), NotepadCommands[i].lpFile, 0)
-        || !CopyBoundedText(directory, sizeof(directory), NotepadCommands[i].lpDirectory, 0)) {
+    if (!CopyBoundedText(file, sizeof(file), NotepadCommands[i].lpFile, 0) ||
+        !CopyBoundedText(directory, sizeof(directory), NotepadCommands[i].lpDirectory, 0)) {
         return LAUNCH_TOO_LONG;
     }
     return (INT_PTR)ShellLaunch(NULL, "open", "notepad.exe", file, directory, SW_SHOWNORMAL);
@@ -195,7 +195,8 @@ int RunMenuCommand(HWND hDlg, int id)
     }
     if ((int)launchResult <= SHELL_FAILURE_LIMIT) {
         ControllerLogAppend("\nShellExecute (%d) failed (%d).\n", id,
-                            launchResult == LAUNCH_TOO_LONG ? (int)ERROR_FILENAME_EXCED_RANGE : (int)launchResult);
+                            launchResult == LAUNCH_TOO_LONG ? (int)ERROR_FILENAME_EXCED_RANGE
+                                                            : (int)launchResult);
         return 0;
     }
     if (id == IDM_REQUERY_ALL) {

@@ -13,17 +13,17 @@
 typedef struct StatusRowTextRow {
     DWORD dwCurrentState;
     const char *text;
-    int withProgress;     /* followed by the ProgressText */
+    int withProgress; /* followed by the ProgressText */
 } StatusRowTextRow;
 
 static const StatusRowTextRow StatusRowTexts[] = {
-    { SERVICE_STOPPED,          "Stopped",    0 },
-    { SERVICE_START_PENDING,    "Starting",   1 },
-    { SERVICE_STOP_PENDING,     "Stopping",   1 },
-    { SERVICE_RUNNING,          "Running",    0 },
+    { SERVICE_STOPPED, "Stopped", 0 },
+    { SERVICE_START_PENDING, "Starting", 1 },
+    { SERVICE_STOP_PENDING, "Stopping", 1 },
+    { SERVICE_RUNNING, "Running", 0 },
     { SERVICE_CONTINUE_PENDING, "Continuing", 0 },
-    { SERVICE_PAUSE_PENDING,    "Pausing",    0 },
-    { SERVICE_PAUSED,           "Paused",     0 },
+    { SERVICE_PAUSE_PENDING, "Pausing", 0 },
+    { SERVICE_PAUSED, "Paused", 0 },
 };
 
 typedef struct StartupTypeTextRow {
@@ -32,11 +32,9 @@ typedef struct StartupTypeTextRow {
 } StartupTypeTextRow;
 
 static const StartupTypeTextRow StartupTypeTexts[] = {
-    { SERVICE_BOOT_START,   "Boot Time" },
-    { SERVICE_SYSTEM_START, "System" },
-    { SERVICE_AUTO_START,   "Automatic" },
-    { SERVICE_DEMAND_START, "Demand" },
-    { SERVICE_DISABLED,     "Disabled" },
+    { SERVICE_BOOT_START, "Boot Time" }, { SERVICE_SYSTEM_START, "System" },
+    { SERVICE_AUTO_START, "Automatic" }, { SERVICE_DEMAND_START, "Demand" },
+    { SERVICE_DISABLED, "Disabled" },
 };
 
 #define STATE_TEXT_UNKNOWN      "Unknown"
@@ -50,9 +48,8 @@ static int IsServiceIndex(int serviceIndex)
     return serviceIndex >= 0 && serviceIndex < SERVICE_COUNT;
 }
 
-int FormatStatusRowText(char *text, int installed, DWORD currentState,
-                        DWORD win32ExitCode, DWORD serviceSpecificExitCode,
-                        const char *progress)
+int FormatStatusRowText(char *text, int installed, DWORD currentState, DWORD win32ExitCode,
+                        DWORD serviceSpecificExitCode, const char *progress)
 {
     const char *stateText = STATE_TEXT_UNKNOWN;
     int withProgress = 0;
@@ -111,8 +108,7 @@ int RefreshStatusRow(HWND hDlg, int serviceIndex)
     entry = &ServiceTable.entries[serviceIndex];
     memset(text, 0, sizeof(text));
     FormatStatusRowText(text, entry->bInstalled, entry->ssStatus.dwCurrentState,
-                        entry->ssStatus.dwWin32ExitCode,
-                        entry->ssStatus.dwServiceSpecificExitCode,
+                        entry->ssStatus.dwWin32ExitCode, entry->ssStatus.dwServiceSpecificExitCode,
                         ProgressText(serviceIndex));
     RewriteListRow(hDlg, IDC_STATUS_LIST, serviceIndex, text);
     return 1;

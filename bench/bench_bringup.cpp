@@ -33,13 +33,14 @@
 #include "services/services.h"
 #include "support/test_services.h"
 
-namespace {
+namespace
+{
 
 const char *const Names[SERVICE_COUNT] = { "Apache2.2", "MySQL", "Tomcat5", "W3svc" };
 const char *const RowTexts[SERVICE_COUNT] = { "Apache2.2", "MySQL", "Tomcat5", "IIS W3" };
-const int ShownFields[] = { IDC_DESCRIPTION, IDC_BINARY_PATH, IDC_PROCESS_ID, IDC_IP_AND_PORT,
-                            IDC_IP_ADDRESS, IDC_NET_VERSION, IDC_JDK_VERSION, IDC_OS_VERSION };
-const int ShownLists[] = { IDC_SERVICES_LIST, IDC_STATUS_LIST, IDC_STARTUP_TYPE_LIST,
+const int ShownFields[] = { IDC_DESCRIPTION, IDC_BINARY_PATH, IDC_PROCESS_ID,  IDC_IP_AND_PORT,
+                            IDC_IP_ADDRESS,  IDC_NET_VERSION, IDC_JDK_VERSION, IDC_OS_VERSION };
+const int ShownLists[] = { IDC_SERVICES_LIST, IDC_STATUS_LIST,    IDC_STARTUP_TYPE_LIST,
                            IDC_SUITE_MODULES, IDC_PHP_EXTENSIONS, IDC_APACHE_MODULES };
 double InitialisationMs;
 
@@ -80,17 +81,21 @@ bool ProbeRunning(int i)
 void ProbeOpenServices()
 {
     ProbeManager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
-    for (int i = 0; i < SERVICE_COUNT; i++) Probe[i].handle = OpenServiceA(ProbeManager, Names[i], 0x10037);
+    for (int i = 0; i < SERVICE_COUNT; i++)
+        Probe[i].handle = OpenServiceA(ProbeManager, Names[i], 0x10037);
     for (int i = 0; i < SERVICE_COUNT; i++) {
         ProbeService &s = Probe[i];
         memset(&s.status, 0, sizeof(s.status));
-        if (!s.handle) continue;
+        if (!s.handle)
+            continue;
         DWORD needed;
-        QueryServiceStatusEx(s.handle, SC_STATUS_PROCESS_INFO, (LPBYTE)&s.status, sizeof(s.status), &needed);
+        QueryServiceStatusEx(s.handle, SC_STATUS_PROCESS_INFO, (LPBYTE)&s.status, sizeof(s.status),
+                             &needed);
         memset(s.config, 0, sizeof(s.config));
         QueryServiceConfigA(s.handle, (LPQUERY_SERVICE_CONFIGA)s.config, sizeof(s.config), &needed);
         memset(s.description, 0, sizeof(s.description));
-        QueryServiceConfig2A(s.handle, SERVICE_CONFIG_DESCRIPTION, s.description, sizeof(s.description), &needed);
+        QueryServiceConfig2A(s.handle, SERVICE_CONFIG_DESCRIPTION, s.description,
+                             sizeof(s.description), &needed);
     }
 }
 
@@ -98,7 +103,8 @@ void ProbeCloseServices()
 {
     CloseServiceHandle(ProbeManager);
     for (int i = 0; i < SERVICE_COUNT; i++) {
-        if (Probe[i].handle) CloseServiceHandle(Probe[i].handle);
+        if (Probe[i].handle)
+            CloseServiceHandle(Probe[i].handle);
         Probe[i].handle = NULL;
     }
 }
@@ -122,14 +128,17 @@ void ProbeFit(HWND dialog, int id, const char *text)
     MapDialogRect(dialog, &character);
     RECT control = { 0, 0, 0, 0 };
     GetWindowRect(GetDlgItem(dialog, id), &control);
-    RECT limit = { 0, 0, (int)((double)(control.right - control.left) / ((double)character.right * 0.25)), 10 };
+    RECT limit = { 0, 0,
+                   (int)((double)(control.right - control.left) / ((double)character.right * 0.25)),
+                   10 };
     MapDialogRect(dialog, &limit);
     HDC dc = GetDC(dialog);
     HGDIOBJ previous = GetCurrentObject(dc, OBJ_FONT);
     LOGFONTA font;
     memset(&font, 0, sizeof(font));
     GetObjectA(previous, sizeof(font), &font);
-    if (strcmp(font.lfFaceName, "System") != 0) SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    if (strcmp(font.lfFaceName, "System") != 0)
+        SelectObject(dc, GetStockObject(SYSTEM_FONT));
     memset(&font, 0, sizeof(font));
     font.lfHeight = GetDeviceCaps(dc, LOGPIXELSY) / 9;
     font.lfWeight = FW_NORMAL;
@@ -163,14 +172,19 @@ void ProbeFit(HWND dialog, int id, const char *text)
 
 void ProbeRows(HWND dialog)
 {
-    static const char *const states[] = { "Unknown", "Stopped", "Starting", "Stopping", "Running",
-                                          "Continuing", "Pausing", "Paused" };
-    static const char *const starts[] = { "Boot Time", "System", "Automatic", "Demand", "Disabled" };
+    static const char *const states[] = { "Unknown", "Stopped",    "Starting", "Stopping",
+                                          "Running", "Continuing", "Pausing",  "Paused" };
+    static const char *const starts[] = { "Boot Time", "System", "Automatic", "Demand",
+                                          "Disabled" };
     for (int i = 0; i < SERVICE_COUNT; i++) {
         DWORD state = Probe[i].status.dwCurrentState;
         DWORD start = ((QUERY_SERVICE_CONFIGA *)Probe[i].config)->dwStartType;
-        RewriteRow(dialog, IDC_STATUS_LIST, i, !Probe[i].handle ? "[not installed]" : states[state < 8 ? state : 0]);
-        RewriteRow(dialog, IDC_STARTUP_TYPE_LIST, i, !Probe[i].handle ? "" : start < 5 ? starts[start] : "Unknown");
+        RewriteRow(dialog, IDC_STATUS_LIST, i,
+                   !Probe[i].handle ? "[not installed]" : states[state < 8 ? state : 0]);
+        RewriteRow(dialog, IDC_STARTUP_TYPE_LIST, i,
+                   !Probe[i].handle ? ""
+                   : start < 5      ? starts[start]
+                                    : "Unknown");
     }
 }
 
@@ -183,8 +197,10 @@ void ProbeDetails(HWND dialog, int i)
         return;
     }
     const char *description = ((SERVICE_DESCRIPTIONA *)Probe[i].description)->lpDescription;
-    if (description) ProbeFit(dialog, IDC_DESCRIPTION, description);
-    else SetDlgItemTextA(dialog, IDC_DESCRIPTION, "[not provided]");
+    if (description)
+        ProbeFit(dialog, IDC_DESCRIPTION, description);
+    else
+        SetDlgItemTextA(dialog, IDC_DESCRIPTION, "[not provided]");
     ProbeFit(dialog, IDC_BINARY_PATH, ((QUERY_SERVICE_CONFIGA *)Probe[i].config)->lpBinaryPathName);
     char pid[16];
     snprintf(pid, sizeof(pid), "%d", (int)Probe[i].status.dwProcessId);
@@ -203,10 +219,12 @@ std::string AddressText(DWORD address)
 bool ProbeRegistry(const char *key, const char *value, char *text, size_t capacity)
 {
     HKEY handle;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != 0) return false;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ, &handle) != 0)
+        return false;
     DWORD type = 0, size = 0;
     bool read = false;
-    if (RegQueryValueExA(handle, value, NULL, &type, NULL, &size) == 0 && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    if (RegQueryValueExA(handle, value, NULL, &type, NULL, &size) == 0 &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
         std::vector<BYTE> data(size + 1);
         if (RegQueryValueExA(handle, value, NULL, &type, data.data(), &size) == 0) {
             snprintf(text, capacity, "%s", (const char *)data.data());
@@ -230,7 +248,8 @@ void ProbeSystemInformation(HWND dialog)
         GetVersionExA((OSVERSIONINFOA *)&version);
     }
     char text[256];
-    ComposeWindowsVersionText(text, &version, system.wProcessorArchitecture, GetSystemMetrics(SM_SERVERR2));
+    ComposeWindowsVersionText(text, &version, system.wProcessorArchitecture,
+                              GetSystemMetrics(SM_SERVERR2));
     SetDlgItemTextA(dialog, IDC_OS_VERSION, text);
 
     ULONG size = 0;
@@ -243,14 +262,16 @@ void ProbeSystemInformation(HWND dialog)
     if (GetIpAddrTable((PMIB_IPADDRTABLE)table, &size, FALSE) == NO_ERROR) {
         const MIB_IPADDRTABLE *rows = (const MIB_IPADDRTABLE *)table;
         for (DWORD r = 0; r < rows->dwNumEntries && r < 5; r++) {
-            if (r > 0) addresses += ", ";
+            if (r > 0)
+                addresses += ", ";
             addresses += AddressText(rows->table[r].dwAddr);
         }
     }
     free(table);
     ProbeFit(dialog, IDC_IP_ADDRESS, addresses.c_str());
 
-    static const char *const runtimes[3][2] = { { "v1.0.3705", "1.0" }, { "v1.1.4322", "1.1" },
+    static const char *const runtimes[3][2] = { { "v1.0.3705", "1.0" },
+                                                { "v1.1.4322", "1.1" },
                                                 { "v2.0.50727", "2.0" } };
     char root[256];
     std::string dotNet = "[not detected]";
@@ -259,8 +280,10 @@ void ProbeSystemInformation(HWND dialog)
         for (int i = 0; i < 3; i++) {
             std::string path = std::string(root) + runtimes[i][0] + "\\mscorlib.dll";
             WIN32_FIND_DATAA found;
-            HANDLE search = FindFirstFileExA(path.c_str(), FindExInfoStandard, &found, FindExSearchNameMatch, NULL, 0);
-            if (search == INVALID_HANDLE_VALUE) continue;
+            HANDLE search = FindFirstFileExA(path.c_str(), FindExInfoStandard, &found,
+                                             FindExSearchNameMatch, NULL, 0);
+            if (search == INVALID_HANDLE_VALUE)
+                continue;
             FindClose(search);
             DWORD handle = 0, length = GetFileVersionInfoSizeA(path.c_str(), &handle);
             std::vector<BYTE> block(length ? length : 1);
@@ -273,8 +296,10 @@ void ProbeSystemInformation(HWND dialog)
     }
     SetDlgItemTextA(dialog, IDC_NET_VERSION, dotNet.c_str());
     char jdk[260];
-    bool jdkFound = ProbeRegistry("SOFTWARE\\JavaSoft\\Java Development Kit", "CurrentVersion", jdk, sizeof(jdk));
-    SetDlgItemTextA(dialog, IDC_JDK_VERSION, jdkFound ? (std::string("v") + jdk).c_str() : "[not detected]");
+    bool jdkFound = ProbeRegistry("SOFTWARE\\JavaSoft\\Java Development Kit", "CurrentVersion", jdk,
+                                  sizeof(jdk));
+    SetDlgItemTextA(dialog, IDC_JDK_VERSION,
+                    jdkFound ? (std::string("v") + jdk).c_str() : "[not detected]");
 
     char fact[2048];
     DWORD length = 260;
@@ -289,16 +314,19 @@ void ProbeSystemInformation(HWND dialog)
     ExpandEnvironmentStringsA("%CATALINA_HOME%", fact, sizeof(fact));
 }
 
-const char *const SuiteModules[] = { "mod_fastcgi", "mod_deflate", "mod_ssl", "mod_security", "mod_perl",
-                                     "mod_fcgid", "mod_aspdotnet", "mod_jk", "php5apache2", "php4apache2" };
+const char *const SuiteModules[] = { "mod_fastcgi", "mod_deflate", "mod_ssl",       "mod_security",
+                                     "mod_perl",    "mod_fcgid",   "mod_aspdotnet", "mod_jk",
+                                     "php5apache2", "php4apache2" };
 
 void ProbeModules(HWND dialog)
 {
     static const int lists[3] = { IDC_APACHE_MODULES, IDC_PHP_EXTENSIONS, IDC_SUITE_MODULES };
-    for (int list : lists) SendDlgItemMessageA(dialog, list, LB_RESETCONTENT, 0, 0);
+    for (int list : lists)
+        SendDlgItemMessageA(dialog, list, LB_RESETCONTENT, 0, 0);
     if (!ProbeRunning(0) || Probe[0].status.dwProcessId == 0) {
         for (int list : lists) {
-            SendDlgItemMessageA(dialog, list, LB_INSERTSTRING, 0, (LPARAM)(Probe[0].handle ? "[not running]" : "[not installed]"));
+            SendDlgItemMessageA(dialog, list, LB_INSERTSTRING, 0,
+                                (LPARAM)(Probe[0].handle ? "[not running]" : "[not installed]"));
         }
         return;
     }
@@ -313,29 +341,35 @@ void ProbeModules(HWND dialog)
         CloseHandle(token);
     }
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, Probe[0].status.dwProcessId);
-    if (snapshot == INVALID_HANDLE_VALUE) return;
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return;
     MODULEENTRY32 module;
     module.dwSize = sizeof(module);
-    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module)) {
+    for (BOOL more = Module32First(snapshot, &module); more;
+         more = Module32Next(snapshot, &module)) {
         const char *name = module.szModule;
-        int list = strncmp(name, "mod_", 4) == 0 ? IDC_APACHE_MODULES
-                 : strncmp(name, "php_", 4) == 0 ? IDC_PHP_EXTENSIONS : 0;
+        int list = strncmp(name, "mod_", 4) == 0   ? IDC_APACHE_MODULES
+                   : strncmp(name, "php_", 4) == 0 ? IDC_PHP_EXTENSIONS
+                                                   : 0;
         for (const char *suite : SuiteModules) {
-            if (strncmp(name, suite, strlen(suite)) == 0) list = IDC_SUITE_MODULES;
+            if (strncmp(name, suite, strlen(suite)) == 0)
+                list = IDC_SUITE_MODULES;
         }
-        if (list) SendDlgItemMessageA(dialog, list, LB_ADDSTRING, 0, (LPARAM)name);
+        if (list)
+            SendDlgItemMessageA(dialog, list, LB_ADDSTRING, 0, (LPARAM)name);
     }
     CloseHandle(snapshot);
 }
 
-typedef DWORD (WINAPI *TcpTableFunction)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+typedef DWORD(WINAPI *TcpTableFunction)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 
 void ProbeMapEndpoints()
 {
     memset(ProbeEndpoints, 0, sizeof(ProbeEndpoints));
-    TcpTableFunction read =
-        (TcpTableFunction)(void (*)(void))GetProcAddress(GetModuleHandleA("Iphlpapi.dll"), "GetExtendedTcpTable");
-    if (!read) return;
+    TcpTableFunction read = (TcpTableFunction)(void (*)(void))GetProcAddress(
+        GetModuleHandleA("Iphlpapi.dll"), "GetExtendedTcpTable");
+    if (!read)
+        return;
     DWORD size = 28;
     BYTE *buffer = (BYTE *)malloc(size);
     DWORD result = read(buffer, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
@@ -348,8 +382,10 @@ void ProbeMapEndpoints()
     for (DWORD r = 0; result == NO_ERROR && r < table->dwNumEntries; r++) {
         for (int i = 0; i < SERVICE_COUNT; i++) {
             ServiceEndpoints &record = ProbeEndpoints[i];
-            if (!ProbeRunning(i) || table->table[r].dwOwningPid != Probe[i].status.dwProcessId) continue;
-            if (record.count == ENDPOINT_SLOTS) continue;
+            if (!ProbeRunning(i) || table->table[r].dwOwningPid != Probe[i].status.dwProcessId)
+                continue;
+            if (record.count == ENDPOINT_SLOTS)
+                continue;
             record.slots[record.count].address = table->table[r].dwLocalAddr;
             record.slots[record.count++].port = ntohs((u_short)table->table[r].dwLocalPort);
         }
@@ -392,7 +428,7 @@ void ProbeBringUp(HWND dialog)
     for (int i = 0; i < SERVICE_COUNT; i++) {
         SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_INSERTSTRING, i, (LPARAM)RowTexts[i]);
     }
-    SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM)"Apache2");
+    SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_SELECTSTRING, 0, (LPARAM) "Apache2");
     ProbeShowAll(dialog);
 }
 
@@ -421,7 +457,8 @@ std::string Shown(HWND dialog)
     for (int id : ShownLists) {
         int rows = (int)SendDlgItemMessageA(dialog, id, LB_GETCOUNT, 0, 0);
         for (int r = 0; r < rows; r++) {
-            if (SendDlgItemMessageA(dialog, id, LB_GETTEXTLEN, r, 0) >= (LRESULT)sizeof(text)) continue;
+            if (SendDlgItemMessageA(dialog, id, LB_GETTEXTLEN, r, 0) >= (LRESULT)sizeof(text))
+                continue;
             SendDlgItemMessageA(dialog, id, LB_GETTEXT, r, (LPARAM)text);
             shown += std::to_string(id) + "." + std::to_string(r) + " " + text + "\n";
         }
@@ -439,8 +476,10 @@ void Drain()
 // One run of a side: bring-up, then Requery All; returns what it showed.
 std::string RunController(double *bringUp, double *requery)
 {
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, TimedDialogProc, 0);
-    if (!dialog) return "";
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
+                                     TimedDialogProc, 0);
+    if (!dialog)
+        return "";
     *bringUp = InitialisationMs;
     double start = Now();
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDM_REQUERY_ALL, 0), 0);
@@ -453,8 +492,10 @@ std::string RunController(double *bringUp, double *requery)
 
 std::string RunProbe(double *bringUp, double *requery)
 {
-    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, BareDialogProc, 0);
-    if (!dialog) return "";
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
+                                     BareDialogProc, 0);
+    if (!dialog)
+        return "";
     double start = Now();
     ProbeBringUp(dialog);
     *bringUp = Now() - start;
@@ -476,7 +517,8 @@ bool PrepareStack()
     CreateDirectoryA("C:\\www", NULL);
     CreateDirectoryA("C:\\www\\suite-data", NULL);
     CreateDirectoryA("C:\\www\\bench-modules", NULL);
-    static const char *const modules[] = { "mod_ssl.so", "mod_rewrite.so", "php_mysql.dll", "php5apache2_2.dll" };
+    static const char *const modules[] = { "mod_ssl.so", "mod_rewrite.so", "php_mysql.dll",
+                                           "php5apache2_2.dll" };
     for (const char *name : modules) {
         std::string target = std::string("C:\\www\\bench-modules\\") + name;
         CopyFileA(dll.c_str(), target.c_str(), FALSE);
@@ -487,11 +529,15 @@ bool PrepareStack()
     setup.hasDescription = true;
     setup.description = "Apache/2.2 web server of the benchmark stack";
     setup.runArguments = "--listen 0.0.0.0:18080 --listen 0.0.0.0:18443 --connect-self" + loads;
-    if (!InstallTestService(setup).empty() || !StartTestService("Apache2.2", SERVICE_RUNNING, 60000).empty()) return false;
+    if (!InstallTestService(setup).empty() ||
+        !StartTestService("Apache2.2", SERVICE_RUNNING, 60000).empty())
+        return false;
     setup = TestServiceSetup();
     setup.name = "MySQL";
     setup.runArguments = "--listen 0.0.0.0:13306";
-    if (!InstallTestService(setup).empty() || !StartTestService("MySQL", SERVICE_RUNNING, 60000).empty()) return false;
+    if (!InstallTestService(setup).empty() ||
+        !StartTestService("MySQL", SERVICE_RUNNING, 60000).empty())
+        return false;
     setup = TestServiceSetup();
     setup.name = "Tomcat5";
     return InstallTestService(setup).empty();
@@ -504,17 +550,19 @@ void PrintDifferences(const std::string &a, const char *nameA, const std::string
     while (at < a.size()) {
         size_t end = a.find('\n', at);
         std::string line = a.substr(at, end - at + 1);
-        if (b.find(line) == std::string::npos) printf("    only the %s shows: %s", nameA, line.c_str());
+        if (b.find(line) == std::string::npos)
+            printf("    only the %s shows: %s", nameA, line.c_str());
         at = end + 1;
     }
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
     int rounds = argc > 1 ? atoi(argv[1]) : 41;
-    if (rounds < 1) rounds = 1;
+    if (rounds < 1)
+        rounds = 1;
     if (!PrepareStack()) {
         fprintf(stderr, "cannot install the benchmark services\n");
         return 1;
@@ -547,7 +595,9 @@ int main(int argc, char **argv)
             }
         }
     }
-    printf("bring-up and Requery All, %d rounds after one warm-up of each, order alternating (medians)\n", rounds);
+    printf("bring-up and Requery All, %d rounds after one warm-up of each, order alternating "
+           "(medians)\n",
+           rounds);
     PrintComparison("bring-up", "controller initialisation", controller, "bare probe", probe, 1.2);
     PrintComparison("Requery All", "controller", requery, "bare probe", probeRequery, 0);
     RemoveAllManagedServices();

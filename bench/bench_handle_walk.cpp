@@ -35,13 +35,14 @@
 #include "services/services.h"
 #include "support/simulated_network.h"
 
-namespace {
+namespace
+{
 
 const double Goal = 1.2;
 const DWORD ApachePid = 1200;
 const DWORD MySqlPid = 1300;
 const DWORD TomcatOldPid = 1400;
-const DWORD ProcessHandlesOther = 800;     // handles per other process
+const DWORD ProcessHandlesOther = 800; // handles per other process
 
 // What a service process holds besides its plain objects: file handles by
 // name, some of them sockets on the TCP and UDP devices.
@@ -50,7 +51,7 @@ struct FileHandleRow {
     BYTE type;
     const wchar_t *name;
     int count;
-    const char *address;       // for the transport devices
+    const char *address; // for the transport devices
     USHORT firstPort;
 };
 
@@ -70,7 +71,8 @@ const FileHandleRow ServiceFiles[] = {
     { MySqlPid, 28, L"\\Device\\KsecDD", 2, NULL, 0 },
     // The stopped service's old process: in the table, never opened.
     { TomcatOldPid, 28, L"\\Device\\Tcp", 2, "0.0.0.0", 8080 },
-    { TomcatOldPid, 28, L"\\Device\\HarddiskVolume1\\www\\Tomcat5\\logs\\catalina.log", 20, NULL, 0 },
+    { TomcatOldPid, 28, L"\\Device\\HarddiskVolume1\\www\\Tomcat5\\logs\\catalina.log", 20, NULL,
+      0 },
 };
 
 // Object kinds that are not files (events, keys, threads, sections...).
@@ -99,13 +101,15 @@ void BuildHandleTable(SimulatedNetwork *system, size_t entries)
     std::vector<ProcessPlan> plan;
     const ProcessPlan services[] = { { ApachePid, 600 }, { MySqlPid, 400 }, { TomcatOldPid, 300 } };
     size_t servicesTotal = 0;
-    for (const ProcessPlan &p : services) servicesTotal += p.handles;
+    for (const ProcessPlan &p : services)
+        servicesTotal += p.handles;
     size_t others = entries > servicesTotal ? entries - servicesTotal : 0;
     DWORD pid = 4;
     while (others > 0) {
         if (pid == ApachePid || pid == MySqlPid || pid == TomcatOldPid) {
             for (const ProcessPlan &p : services) {
-                if (p.pid == pid) plan.push_back(p);
+                if (p.pid == pid)
+                    plan.push_back(p);
             }
         } else {
             DWORD n = others < ProcessHandlesOther ? (DWORD)others : ProcessHandlesOther;
@@ -116,7 +120,8 @@ void BuildHandleTable(SimulatedNetwork *system, size_t entries)
         pid += 4;
     }
     for (const ProcessPlan &p : services) {
-        if (p.pid >= pid) plan.push_back(p);
+        if (p.pid >= pid)
+            plan.push_back(p);
     }
     system->handles.clear();
     system->handles.reserve(entries);
@@ -124,7 +129,8 @@ void BuildHandleTable(SimulatedNetwork *system, size_t entries)
     for (const ProcessPlan &p : plan) {
         std::vector<SimulatedHandle> own;
         for (const FileHandleRow &row : ServiceFiles) {
-            if (row.pid != p.pid) continue;
+            if (row.pid != p.pid)
+                continue;
             for (int k = 0; k < row.count; k++) {
                 SimulatedHandle h = MakeHandle(p.pid, row.type, 0, row.name);
                 if (row.address != NULL) {
@@ -146,10 +152,13 @@ void BuildHandleTable(SimulatedNetwork *system, size_t entries)
             bool file = filesLeft > 0 && (seed >> 12) % (total - k) < filesLeft;
             if (file) {
                 all.push_back(own[next++]);
-            } else if (p.pid != ApachePid && p.pid != MySqlPid && p.pid != TomcatOldPid && (seed >> 8) % 5 == 0) {
-                all.push_back(MakeHandle(p.pid, 28, 0, L"\\Device\\HarddiskVolume1\\Windows\\System32"));
+            } else if (p.pid != ApachePid && p.pid != MySqlPid && p.pid != TomcatOldPid &&
+                       (seed >> 8) % 5 == 0) {
+                all.push_back(
+                    MakeHandle(p.pid, 28, 0, L"\\Device\\HarddiskVolume1\\Windows\\System32"));
             } else {
-                all.push_back(MakeHandle(p.pid, OtherTypes[(seed >> 4) % sizeof(OtherTypes)], 0, L""));
+                all.push_back(
+                    MakeHandle(p.pid, OtherTypes[(seed >> 4) % sizeof(OtherTypes)], 0, L""));
             }
         }
         for (size_t k = 0; k < all.size(); k++) {
@@ -202,9 +211,9 @@ WalkCalls Observed(const SimulatedNetwork &system, const ServiceEndpoints endpoi
 
 bool SameCalls(const WalkCalls &a, const WalkCalls &b)
 {
-    return a.opened == b.opened && a.duplicated == b.duplicated && a.named == b.named
-        && a.transport == b.transport && a.faults == 0 && b.faults == 0 && a.openObjects == 0
-        && b.openObjects == 0 && memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
+    return a.opened == b.opened && a.duplicated == b.duplicated && a.named == b.named &&
+           a.transport == b.transport && a.faults == 0 && b.faults == 0 && a.openObjects == 0 &&
+           b.openObjects == 0 && memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
 }
 
 // --- The bare loop ---------------------------------------------------------
@@ -233,14 +242,15 @@ struct BareIoStatus {
 
 bool NameIs(const BareName *name, const wchar_t *device, size_t length)
 {
-    return name->Buffer != NULL && name->Length == length * sizeof(WCHAR)
-        && memcmp(name->Buffer, device, length * sizeof(WCHAR)) == 0;
+    return name->Buffer != NULL && name->Length == length * sizeof(WCHAR) &&
+           memcmp(name->Buffer, device, length * sizeof(WCHAR)) == 0;
 }
 
 void BareEnableDebugPrivilege()
 {
     HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return;
     TOKEN_PRIVILEGES privileges;
     memset(&privileges, 0, sizeof(privileges));
     privileges.PrivilegeCount = 1;
@@ -257,10 +267,11 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
     static const wchar_t tcp[] = L"\\Device\\Tcp";
     static const wchar_t udp[] = L"\\Device\\Udp";
     HANDLE process = NetworkCalls.pOpenProcess(0x450, FALSE, entry->ProcessId);
-    if (process == NULL) return;
+    if (process == NULL)
+        return;
     HANDLE duplicate = NULL;
-    if (!NetworkCalls.pDuplicateHandle(process, (HANDLE)(ULONG_PTR)entry->Handle, GetCurrentProcess(),
-                                       &duplicate, 0xF0000, FALSE, 0)) {
+    if (!NetworkCalls.pDuplicateHandle(process, (HANDLE)(ULONG_PTR)entry->Handle,
+                                       GetCurrentProcess(), &duplicate, 0xF0000, FALSE, 0)) {
         NetworkCalls.pCloseHandle(process);
         return;
     }
@@ -273,8 +284,8 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
         status = buffer ? SimulatedNtQueryObject(duplicate, 1, buffer, length, &length) : -1;
     }
     const BareName *name = (const BareName *)buffer;
-    if (status >= 0 && buffer != NULL
-        && (NameIs(name, tcp, wcslen(tcp)) || NameIs(name, udp, wcslen(udp)))) {
+    if (status >= 0 && buffer != NULL &&
+        (NameIs(name, tcp, wcslen(tcp)) || NameIs(name, udp, wcslen(udp)))) {
         BYTE request[24];
         BYTE answer[128];
         BareIoStatus io;
@@ -283,8 +294,9 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
         memcpy(request + 16, &queryType, sizeof(queryType));
         HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
         if (event != NULL) {
-            status = SimulatedNtDeviceIoControlFile(duplicate, event, NULL, NULL, &io, 0x210012, request,
-                                                    sizeof(request), answer, sizeof(answer));
+            status =
+                SimulatedNtDeviceIoControlFile(duplicate, event, NULL, NULL, &io, 0x210012, request,
+                                               sizeof(request), answer, sizeof(answer));
             CloseHandle(event);
             ServiceEndpoints &record = endpoints[service];
             if (status == 0 && record.count < ENDPOINT_SLOTS) {
@@ -298,7 +310,8 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
             }
         }
     }
-    if (buffer != probe) free(buffer);
+    if (buffer != probe)
+        free(buffer);
     NetworkCalls.pCloseHandle(duplicate);
     NetworkCalls.pCloseHandle(process);
 }
@@ -308,13 +321,15 @@ void BareHandleWalk(ServiceEndpoints endpoints[SERVICE_COUNT])
     ULONG length = 20;
     ULONG returned = 0;
     BYTE *table = (BYTE *)malloc(length);
-    if (table == NULL) return;
+    if (table == NULL)
+        return;
     LONG status = SimulatedNtQuerySystemInformation(16, table, length, &returned);
     if (status == (LONG)0xC0000004) {
         free(table);
         length = returned;
         table = (BYTE *)malloc(length);
-        if (table == NULL) return;
+        if (table == NULL)
+            return;
         status = SimulatedNtQuerySystemInformation(16, table, length, &returned);
     }
     if (status == 0) {
@@ -322,17 +337,19 @@ void BareHandleWalk(ServiceEndpoints endpoints[SERVICE_COUNT])
         DWORD pids[SERVICE_COUNT];
         bool running[SERVICE_COUNT];
         for (int i = 0; i < SERVICE_COUNT; i++) {
-            running[i] = ServiceTable.entries[i].bInstalled == 1
-                      && ServiceTable.entries[i].ssStatus.dwCurrentState == SERVICE_RUNNING;
+            running[i] = ServiceTable.entries[i].bInstalled == 1 &&
+                         ServiceTable.entries[i].ssStatus.dwCurrentState == SERVICE_RUNNING;
             pids[i] = ServiceTable.entries[i].ssStatus.dwProcessId;
         }
         DWORD count;
         memcpy(&count, table, sizeof(count));
         const BareEntry *entries = (const BareEntry *)(table + sizeof(DWORD));
         for (DWORD k = 0; k < count; k++) {
-            if (entries[k].ObjectTypeNumber != 26 && entries[k].ObjectTypeNumber != 28) continue;
+            if (entries[k].ObjectTypeNumber != 26 && entries[k].ObjectTypeNumber != 28)
+                continue;
             for (int i = 0; i < SERVICE_COUNT; i++) {
-                if (running[i] && pids[i] == entries[k].ProcessId) BareExamine(&entries[k], i, endpoints);
+                if (running[i] && pids[i] == entries[k].ProcessId)
+                    BareExamine(&entries[k], i, endpoints);
             }
         }
     }
@@ -373,17 +390,19 @@ double TimedWalk(SimulatedNetwork *system, bool product, const WalkCalls *expect
         BareHandleWalk(endpoints);
         elapsed = Now() - start;
     }
-    if (expected != NULL && !SameCalls(Observed(*system, endpoints), *expected)) (*mismatches)++;
+    if (expected != NULL && !SameCalls(Observed(*system, endpoints), *expected))
+        (*mismatches)++;
     return elapsed;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
     int rounds = argc > 1 ? atoi(argv[1]) : 41;
     size_t entries = argc > 2 ? (size_t)atol(argv[2]) : 100000;
-    if (rounds < 1) rounds = 1;
+    if (rounds < 1)
+        rounds = 1;
 
     SimulatedNetwork system;
     BuildHandleTable(&system, entries);
@@ -393,7 +412,8 @@ int main(int argc, char **argv)
     SetService(3, 0, 0, 0);
     size_t candidates = 0;
     for (const SimulatedHandle &h : system.handles) {
-        if ((h.typeNumber == 26 || h.typeNumber == 28) && (h.processId == ApachePid || h.processId == MySqlPid)) {
+        if ((h.typeNumber == 26 || h.typeNumber == 28) &&
+            (h.processId == ApachePid || h.processId == MySqlPid)) {
             candidates++;
         }
     }
@@ -422,7 +442,8 @@ int main(int argc, char **argv)
                 notParked++;
                 continue;
             }
-            (product ? parked : bare).push_back(TimedWalk(&system, product, &expected, &mismatches));
+            (product ? parked : bare)
+                .push_back(TimedWalk(&system, product, &expected, &mismatches));
         }
     }
     std::string log = ReadBenchLog();
@@ -432,21 +453,28 @@ int main(int argc, char **argv)
     RemoveSimulatedNetwork();
 
     double b = Median(bare);
-    printf("handle walk over %u simulated handle-table entries, %u candidate handles of running services"
-           " (%u named, %u transport queries), %d rounds after one warm-up walk of each side (medians)\n",
+    printf("handle walk over %u simulated handle-table entries, %u candidate handles of running "
+           "services"
+           " (%u named, %u transport queries), %d rounds after one warm-up walk of each side "
+           "(medians)\n",
            (unsigned)system.handles.size(), (unsigned)candidates, (unsigned)expected.named,
            (unsigned)expected.transport, rounds);
     printf("  endpoints recorded: Apache2.2 %lu, MySQL %lu; log of one walk: %u bytes\n",
            (unsigned long)expected.endpoints[0].count, (unsigned long)expected.endpoints[1].count,
            (unsigned)log.size());
     if (mismatches > 0) {
-        printf("  %d walks did not make the calls of the bare walk or recorded other endpoints\n", mismatches);
+        printf("  %d walks did not make the calls of the bare walk or recorded other endpoints\n",
+               mismatches);
     }
     if (notParked > 0 || walkerBefore) {
-        printf("  the walker was not parked before %d timed walks (left out); a walker before the first walk: %s\n",
+        printf("  the walker was not parked before %d timed walks (left out); a walker before the "
+               "first walk: %s\n",
                notParked, walkerBefore ? "yes" : "no");
     }
-    PrintComparison("per walk, walker parked", "MapEndpointsByHandles", parked, "bare loop", bare, Goal);
-    printf("  first walk of the process (starts the walker): %.2f ms, %+.2f ms over the bare loop\n", first, first - b);
+    PrintComparison("per walk, walker parked", "MapEndpointsByHandles", parked, "bare loop", bare,
+                    Goal);
+    printf(
+        "  first walk of the process (starts the walker): %.2f ms, %+.2f ms over the bare loop\n",
+        first, first - b);
     return mismatches == 0 && notParked == 0 && !parked.empty() ? 0 : 1;
 }

@@ -16,7 +16,8 @@
 inline double Now()
 {
     static LARGE_INTEGER frequency;
-    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+    if (frequency.QuadPart == 0)
+        QueryPerformanceFrequency(&frequency);
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
     return 1000.0 * (double)t.QuadPart / (double)frequency.QuadPart;
@@ -24,7 +25,8 @@ inline double Now()
 
 inline double Median(std::vector<double> values)
 {
-    if (values.empty()) return 0;
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
 }
@@ -42,10 +44,12 @@ inline std::string ReadBenchLog()
 {
     std::string text;
     FILE *file = fopen("C:\\www\\suite-data\\controller.log", "rt");
-    if (!file) return text;
+    if (!file)
+        return text;
     char buffer[4096];
     size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0) text.append(buffer, n);
+    while ((n = fread(buffer, 1, sizeof(buffer), file)) > 0)
+        text.append(buffer, n);
     fclose(file);
     return text;
 }
@@ -63,9 +67,10 @@ inline void PrintComparison(const char *name, const char *product, const std::ve
     for (int fastest = 0; fastest < 2; fastest++) {
         double x = fastest ? *std::min_element(p.begin(), p.end()) : Median(p);
         double y = fastest ? *std::min_element(b.begin(), b.end()) : Median(b);
-        printf("  %s%s: %s %.2f ms, %s %.2f ms, difference %+.2f ms, ratio %.3f", name, fastest ? ", fastest" : "",
-               product, x, probe, y, x - y, y > 0 ? x / y : 0.0);
-        if (goal > 0 && !fastest) printf(" (goal at most %.1f)", goal);
+        printf("  %s%s: %s %.2f ms, %s %.2f ms, difference %+.2f ms, ratio %.3f", name,
+               fastest ? ", fastest" : "", product, x, probe, y, x - y, y > 0 ? x / y : 0.0);
+        if (goal > 0 && !fastest)
+            printf(" (goal at most %.1f)", goal);
         printf("\n");
     }
     fflush(stdout);

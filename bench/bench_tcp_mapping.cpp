@@ -45,7 +45,8 @@
 #include "support/test_services.h"
 #include "support/simulated_network.h"
 
-namespace {
+namespace
+{
 
 const char *const FallbackLine = "\nUsing enum handle method instead...\n";
 const char *const RowLine = "\nSrv Name: ";
@@ -60,7 +61,7 @@ struct TableCount {
     DWORD owned;
 };
 
-typedef DWORD (WINAPI *TcpTableFunction)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
+typedef DWORD(WINAPI *TcpTableFunction)(PVOID, PDWORD, BOOL, ULONG, TCP_TABLE_CLASS, ULONG);
 
 // The bare probe: the look-up through the layer the mapping uses (the
 // system's GetModuleHandleA and GetProcAddress, or the simulated table's),
@@ -72,16 +73,20 @@ TableCount ProbeTcpTable(const DWORD pids[SERVICE_COUNT], const bool running[SER
 {
     TableCount result = { false, 0, 0 };
     memset(endpoints, 0, SERVICE_COUNT * sizeof(ServiceEndpoints));
-    TcpTableFunction read = (TcpTableFunction)NetworkCalls.pLookupProcedure(IPHLPAPI_MODULE_NAME, "GetExtendedTcpTable");
-    if (read == NULL) return result;
+    TcpTableFunction read = (TcpTableFunction)NetworkCalls.pLookupProcedure(IPHLPAPI_MODULE_NAME,
+                                                                            "GetExtendedTcpTable");
+    if (read == NULL)
+        return result;
     DWORD size = 28;
     BYTE *buffer = (BYTE *)malloc(size);
-    if (buffer == NULL) return result;
+    if (buffer == NULL)
+        return result;
     DWORD status = read(buffer, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
     if (status == ERROR_INSUFFICIENT_BUFFER) {
         free(buffer);
         buffer = (BYTE *)malloc(size);
-        if (buffer == NULL) return result;
+        if (buffer == NULL)
+            return result;
         status = read(buffer, &size, TRUE, AF_INET, TCP_TABLE_OWNER_PID_ALL, 0);
     }
     if (status == NO_ERROR) {
@@ -90,10 +95,12 @@ TableCount ProbeTcpTable(const DWORD pids[SERVICE_COUNT], const bool running[SER
         result.rows = table->dwNumEntries;
         for (DWORD r = 0; r < table->dwNumEntries; r++) {
             for (int i = 0; i < SERVICE_COUNT; i++) {
-                if (!running[i] || table->table[r].dwOwningPid != pids[i]) continue;
+                if (!running[i] || table->table[r].dwOwningPid != pids[i])
+                    continue;
                 result.owned++;
                 ServiceEndpoints &record = endpoints[i];
-                if (record.count == ENDPOINT_SLOTS) continue;
+                if (record.count == ENDPOINT_SLOTS)
+                    continue;
                 record.slots[record.count].address = table->table[r].dwLocalAddr;
                 record.slots[record.count++].port = ntohs((u_short)table->table[r].dwLocalPort);
             }
@@ -122,7 +129,8 @@ USHORT FreePort()
 std::string RoundText(double ms)
 {
     char text[64];
-    if (ms < 0) return "left out";
+    if (ms < 0)
+        return "left out";
     snprintf(text, sizeof(text), "%.1f ms", ms);
     return text;
 }
@@ -131,7 +139,8 @@ size_t CountOccurrences(const std::string &text, const char *what)
 {
     size_t n = 0;
     size_t length = strlen(what);
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + length)) n++;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + length))
+        n++;
     return n;
 }
 
@@ -141,16 +150,19 @@ bool BenchConnections(long connections, int rounds)
 {
     RemoveAllManagedServices();
     char arguments[128];
-    snprintf(arguments, sizeof(arguments), "--listen 127.0.0.1:%u --connections %ld", (unsigned)FreePort(),
-             connections);
+    snprintf(arguments, sizeof(arguments), "--listen 127.0.0.1:%u --connections %ld",
+             (unsigned)FreePort(), connections);
     TestServiceSetup setup;
     setup.name = "Apache2.2";
-    setup.binaryPathOverride = "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" Apache2.2 " + arguments;
+    setup.binaryPathOverride =
+        "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" Apache2.2 " + arguments;
     double start = Now();
     std::string failure = InstallTestService(setup);
-    if (failure.empty()) failure = StartTestService("Apache2.2", SERVICE_RUNNING, 600000);
+    if (failure.empty())
+        failure = StartTestService("Apache2.2", SERVICE_RUNNING, 600000);
     if (!failure.empty()) {
-        fprintf(stderr, "cannot start the service with %ld connections: %s\n", connections, failure.c_str());
+        fprintf(stderr, "cannot start the service with %ld connections: %s\n", connections,
+                failure.c_str());
         return false;
     }
     double setUp = Now() - start;
@@ -181,7 +193,8 @@ bool BenchConnections(long connections, int rounds)
         // Past the budget no further round starts: at ten thousand
         // connections one round alone takes more than half an hour here.
         double spent = Now() - roundsStart;
-        if (round > 0 && spent + spent / round > RoundsBudgetMs) break;
+        if (round > 0 && spent + spent / round > RoundsBudgetMs)
+            break;
         roundsMade++;
         // Alternate which goes first, so neither always meets a warmer table.
         double roundMapping = -1, roundProbe = -1;
@@ -215,26 +228,29 @@ bool BenchConnections(long connections, int rounds)
                 }
             }
         }
-        printf("  round %d: MapServiceEndpoints %s, bare probe %s\n", round + 1, RoundText(roundMapping).c_str(),
-               RoundText(roundProbe).c_str());
+        printf("  round %d: MapServiceEndpoints %s, bare probe %s\n", round + 1,
+               RoundText(roundMapping).c_str(), RoundText(roundProbe).c_str());
         fflush(stdout);
     }
     ServiceTableClose();
     RemoveAllManagedServices();
     if (mappingFallbacks || probeFailures) {
-        printf("  rounds left out (the table changed between the two calls): mapping %d, probe %d\n",
-               mappingFallbacks, probeFailures);
+        printf(
+            "  rounds left out (the table changed between the two calls): mapping %d, probe %d\n",
+            mappingFallbacks, probeFailures);
     }
     if (mapping.empty() || probe.empty()) {
         printf("  no round of one side completed\n");
         return true;
     }
     // The listener is one of the service's rows; the rest are its connections.
-    printf("  connections of the service in the table: %lu (its rows: mapping %lu, probe %lu; table rows %lu)\n",
+    printf("  connections of the service in the table: %lu (its rows: mapping %lu, probe %lu; "
+           "table rows %lu)\n",
            (unsigned long)(probedRows > 0 ? probedRows - 1 : 0), (unsigned long)mappedRows,
            (unsigned long)probedRows, (unsigned long)tableRows);
     printf("  medians of %u and %u rounds (%d of %d made within the budget of %.0f minutes)\n",
-           (unsigned)mapping.size(), (unsigned)probe.size(), roundsMade, rounds, RoundsBudgetMs / 60000.0);
+           (unsigned)mapping.size(), (unsigned)probe.size(), roundsMade, rounds,
+           RoundsBudgetMs / 60000.0);
     PrintComparison("real table", "MapServiceEndpoints", mapping, "bare probe", probe, Goal);
     return true;
 }
@@ -251,14 +267,16 @@ void BenchSimulatedTable(long connections, int rounds)
     SimulatedNetwork system;
     system.tcpTableAvailable = true;
     for (int k = 0; k < 40; k++) {
-        system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "10.0.0.2", (USHORT)(1024 + k), 500 + 4 * k));
+        system.tcpRows.push_back(
+            SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "10.0.0.2", (USHORT)(1024 + k), 500 + 4 * k));
     }
     system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_LISTEN, "0.0.0.0", 8080, stoppedPid));
     system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_LISTEN, "0.0.0.0", 3306, databasePid));
     system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_LISTEN, "0.0.0.0", 80, webPid));
     for (long k = 0; k < connections; k++) {
         system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "127.0.0.1", 80, 0));
-        system.tcpRows.push_back(SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "127.0.0.1", (USHORT)(20000 + k % 40000), webPid));
+        system.tcpRows.push_back(
+            SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "127.0.0.1", (USHORT)(20000 + k % 40000), webPid));
     }
     const DWORD pids[SERVICE_COUNT] = { webPid, databasePid, stoppedPid, 0 };
     const DWORD states[SERVICE_COUNT] = { SERVICE_RUNNING, SERVICE_RUNNING, SERVICE_STOPPED, 0 };
@@ -273,7 +291,7 @@ void BenchSimulatedTable(long connections, int rounds)
     }
     std::vector<double> mapping, probe;
     int mismatches = 0;
-    for (int round = -1; round < rounds; round++) {      // round -1: the warm-up of both
+    for (int round = -1; round < rounds; round++) { // round -1: the warm-up of both
         for (int turn = 0; turn < 2; turn++) {
             system.lookups.clear();
             system.tcpTableSizes.clear();
@@ -298,11 +316,13 @@ void BenchSimulatedTable(long connections, int rounds)
             if (round == -1 && turn == 0) {
                 memcpy(reference, endpoints, sizeof(reference));
                 referenceSizes = system.tcpTableSizes;
-            } else if (memcmp(reference, endpoints, sizeof(reference)) != 0 || system.tcpTableSizes != referenceSizes
-                       || system.lookups.size() != 1 || !system.faults.empty()) {
+            } else if (memcmp(reference, endpoints, sizeof(reference)) != 0 ||
+                       system.tcpTableSizes != referenceSizes || system.lookups.size() != 1 ||
+                       !system.faults.empty()) {
                 mismatches++;
             }
-            if (round >= 0) (product ? mapping : probe).push_back(elapsed);
+            if (round >= 0)
+                (product ? mapping : probe).push_back(elapsed);
         }
     }
     RemoveSimulatedNetwork();
@@ -310,32 +330,39 @@ void BenchSimulatedTable(long connections, int rounds)
     size_t owned = 1 + (size_t)connections;
     printf("simulated table: %u rows, %u of them the web server's (medians of %d rounds)\n",
            (unsigned)system.tcpRows.size(), (unsigned)owned, rounds);
-    if (mismatches) printf("  %d runs did not make the same calls or record the same endpoints\n", mismatches);
+    if (mismatches)
+        printf("  %d runs did not make the same calls or record the same endpoints\n", mismatches);
     PrintComparison("one mapping", "MapServiceEndpoints", mapping, "bare probe", probe, 0);
-    printf("  the mapping's own cost: %.2f us per row of a service\n", 1000.0 * (m - p) / (double)owned);
+    printf("  the mapping's own cost: %.2f us per row of a service\n",
+           1000.0 * (m - p) / (double)owned);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char **argv)
 {
     int rounds = argc > 1 ? atoi(argv[1]) : 3;
-    if (rounds < 1) rounds = 1;
+    if (rounds < 1)
+        rounds = 1;
     std::vector<long> counts;
-    for (int i = 2; i < argc; i++) counts.push_back(atol(argv[i]));
+    for (int i = 2; i < argc; i++)
+        counts.push_back(atol(argv[i]));
     if (counts.empty()) {
         counts.push_back(1000);
         const char *big = getenv("QVX_BENCH_BIG");
-        if (big != NULL && *big != '\0' && strcmp(big, "0") != 0) counts.push_back(10000);
+        if (big != NULL && *big != '\0' && strcmp(big, "0") != 0)
+            counts.push_back(10000);
     }
     printf("TCP owner table mapping, %d rounds (medians)\n", rounds);
     static const long simulated[] = { 1000, 10000, 100000 };
-    for (long connections : simulated) BenchSimulatedTable(connections, rounds);
+    for (long connections : simulated)
+        BenchSimulatedTable(connections, rounds);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     int failed = 0;
     for (long connections : counts) {
-        if (!BenchConnections(connections, rounds)) failed = 1;
+        if (!BenchConnections(connections, rounds))
+            failed = 1;
     }
     WSACleanup();
     return failed;

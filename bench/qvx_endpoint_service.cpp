@@ -20,7 +20,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const DWORD PollMs = 50;
 const int ConnectionsGivenBack = 256;
@@ -54,7 +55,8 @@ DWORD WINAPI Control(DWORD control, DWORD, LPVOID, LPVOID)
 SOCKET Listen(const std::string &text)
 {
     size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return INVALID_SOCKET;
+    if (colon == std::string::npos)
+        return INVALID_SOCKET;
     sockaddr_in address;
     memset(&address, 0, sizeof(address));
     address.sin_family = AF_INET;
@@ -75,16 +77,18 @@ SOCKET Listen(const std::string &text)
 void WINAPI ServiceMain(DWORD, LPSTR *)
 {
     StatusHandle = RegisterServiceCtrlHandlerExA(ServiceName.c_str(), Control, NULL);
-    if (!StatusHandle) return;
+    if (!StatusHandle)
+        return;
     Report(SERVICE_START_PENDING);
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     std::vector<SOCKET> listeners;
     for (const std::string &text : ListenTexts) {
         SOCKET s = Listen(text);
-        if (s != INVALID_SOCKET) listeners.push_back(s);
+        if (s != INVALID_SOCKET)
+            listeners.push_back(s);
     }
-    std::vector<SOCKET> waiting;   // accepted, nothing read yet
+    std::vector<SOCKET> waiting; // accepted, nothing read yet
     SOCKET self = INVALID_SOCKET;
     if (ConnectSelf && !listeners.empty()) {
         sockaddr_in address;
@@ -96,8 +100,8 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
             send(self, "x", 1, 0);
         }
     }
-    std::vector<SOCKET> held;      // accepted and read from
-    std::vector<SOCKET> outgoing;  // --connections: the connecting sides
+    std::vector<SOCKET> held;     // accepted and read from
+    std::vector<SOCKET> outgoing; // --connections: the connecting sides
     if (Connections > 0 && !listeners.empty()) {
         sockaddr_in address;
         int length = sizeof(address);
@@ -144,18 +148,23 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
     while (WaitForSingleObject(StopEvent, 0) != WAIT_OBJECT_0) {
         fd_set readable;
         FD_ZERO(&readable);
-        for (SOCKET s : listeners) FD_SET(s, &readable);
-        for (SOCKET s : waiting) FD_SET(s, &readable);
+        for (SOCKET s : listeners)
+            FD_SET(s, &readable);
+        for (SOCKET s : waiting)
+            FD_SET(s, &readable);
         timeval timeout = { 0, (long)PollMs * 1000 };
         if (readable.fd_count == 0) {
             WaitForSingleObject(StopEvent, PollMs);
             continue;
         }
-        if (select(0, &readable, NULL, NULL, &timeout) <= 0) continue;
+        if (select(0, &readable, NULL, NULL, &timeout) <= 0)
+            continue;
         for (SOCKET s : listeners) {
-            if (!FD_ISSET(s, &readable)) continue;
+            if (!FD_ISSET(s, &readable))
+                continue;
             SOCKET client = accept(s, NULL, NULL);
-            if (client != INVALID_SOCKET) waiting.push_back(client);
+            if (client != INVALID_SOCKET)
+                waiting.push_back(client);
         }
         for (size_t i = 0; i < waiting.size();) {
             if (FD_ISSET(waiting[i], &readable)) {
@@ -169,11 +178,16 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
         }
     }
     Report(SERVICE_STOP_PENDING);
-    for (SOCKET s : listeners) closesocket(s);
-    for (SOCKET s : waiting) closesocket(s);
-    for (SOCKET s : held) closesocket(s);
-    for (SOCKET s : outgoing) closesocket(s);
-    if (self != INVALID_SOCKET) closesocket(self);
+    for (SOCKET s : listeners)
+        closesocket(s);
+    for (SOCKET s : waiting)
+        closesocket(s);
+    for (SOCKET s : held)
+        closesocket(s);
+    for (SOCKET s : outgoing)
+        closesocket(s);
+    if (self != INVALID_SOCKET)
+        closesocket(self);
     Report(SERVICE_STOPPED);
 }
 
@@ -182,14 +196,18 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self] [--connections N]\n");
+        fprintf(stderr, "usage: qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... "
+                        "[--connect-self] [--connections N]\n");
         return 2;
     }
     ServiceName = argv[1];
     for (int i = 2; i < argc; i++) {
-        if (strcmp(argv[i], "--listen") == 0 && i + 1 < argc) ListenTexts.push_back(argv[++i]);
-        else if (strcmp(argv[i], "--connect-self") == 0) ConnectSelf = true;
-        else if (strcmp(argv[i], "--connections") == 0 && i + 1 < argc) Connections = atol(argv[++i]);
+        if (strcmp(argv[i], "--listen") == 0 && i + 1 < argc)
+            ListenTexts.push_back(argv[++i]);
+        else if (strcmp(argv[i], "--connect-self") == 0)
+            ConnectSelf = true;
+        else if (strcmp(argv[i], "--connections") == 0 && i + 1 < argc)
+            Connections = atol(argv[++i]);
     }
     StopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     SERVICE_TABLE_ENTRYA table[2];

@@ -27,9 +27,8 @@ typedef struct ServicePackRow {
 /* Keyed on the revision alone: the row a revision sets does not depend on
    the runtime being examined. */
 static const ServicePackRow ServicePackRows[] = {
-    { 0, 0, 0 }, { 209, 0, 1 }, { 288, 0, 2 }, { 6018, 0, 3 },
-    { 573, 1, 0 }, { 2032, 1, 1 }, { 2300, 1, 1 },
-    { 42, 2, 0 },
+    { 0, 0, 0 },   { 209, 0, 1 },  { 288, 0, 2 },  { 6018, 0, 3 },
+    { 573, 1, 0 }, { 2032, 1, 1 }, { 2300, 1, 1 }, { 42, 2, 0 },
 };
 
 static void SetServicePack(WORD revision, int examined)
@@ -48,7 +47,8 @@ static void SetServicePack(WORD revision, int examined)
 int FileExists(const char *path)
 {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileExA(path, FindExInfoStandard, &found, FindExSearchNameMatch, NULL, 0);
+    HANDLE search =
+        FindFirstFileExA(path, FindExInfoStandard, &found, FindExSearchNameMatch, NULL, 0);
 
     if (search == INVALID_HANDLE_VALUE) {
         return 0;
@@ -61,9 +61,9 @@ int FileExists(const char *path)
    256-byte path; 0 when it does not fit. */
 static int ComposeRuntimePath(char *path, const char *directoryName)
 {
-    return CopyBoundedText(path, DOTNET_PATH_SIZE, DotNetInstallRoot, 0)
-        && AppendBoundedText(path, DOTNET_PATH_SIZE, directoryName, 0)
-        && AppendBoundedText(path, DOTNET_PATH_SIZE, "\\mscorlib.dll", 0);
+    return CopyBoundedText(path, DOTNET_PATH_SIZE, DotNetInstallRoot, 0) &&
+           AppendBoundedText(path, DOTNET_PATH_SIZE, directoryName, 0) &&
+           AppendBoundedText(path, DOTNET_PATH_SIZE, "\\mscorlib.dll", 0);
 }
 
 int DetectDotNetRuntimes(void)
@@ -86,8 +86,9 @@ int DetectDotNetRuntimes(void)
 
         if (!ComposeRuntimePath(path, runtime->directoryName)) {
             runtime->found = 0;
-            ControllerLogAppend("\n.NET v%s Runtime path too long for its buffer; runtime NOT Found.\n",
-                                runtime->displayVersion);
+            ControllerLogAppend(
+                "\n.NET v%s Runtime path too long for its buffer; runtime NOT Found.\n",
+                runtime->displayVersion);
             continue;
         }
         if (!FileExists(path)) {
@@ -114,7 +115,8 @@ int DetectDotNetRuntimes(void)
         }
         if (!VerQueryValueA(block, "\\", (LPVOID *)&fixed, &fixedSize) || fixed == NULL ||
             fixedSize < sizeof(VS_FIXEDFILEINFO)) {
-            ControllerLogAppend("VerQueryValue(): The specified name does not exist or the specified resource is not valid.\n");
+            ControllerLogAppend("VerQueryValue(): The specified name does not exist or the "
+                                "specified resource is not valid.\n");
             free(block);
             return 0;
         }

@@ -21,13 +21,16 @@ void ComposeWindowsVersionText(char *text, const OSVERSIONINFOEXA *version,
 
     if (version->dwPlatformId == VER_PLATFORM_WIN32s) {
         name = "Microsoft Win32s ";
-    } else if (version->dwPlatformId == VER_PLATFORM_WIN32_WINDOWS && version->dwMajorVersion == 4) {
+    } else if (version->dwPlatformId == VER_PLATFORM_WIN32_WINDOWS &&
+               version->dwMajorVersion == 4) {
         if (version->dwMinorVersion == 0) {
             name = "Microsoft Windows 95 ";
-            if (csd[1] == 'C' || csd[1] == 'B') suffix = "OSR2 ";
+            if (csd[1] == 'C' || csd[1] == 'B')
+                suffix = "OSR2 ";
         } else if (version->dwMinorVersion == 10) {
             name = "Microsoft Windows 98 ";
-            if (csd[1] == 'A' || csd[1] == 'B') suffix = "SE ";
+            if (csd[1] == 'A' || csd[1] == 'B')
+                suffix = "SE ";
         } else if (version->dwMinorVersion == 90) {
             name = "Microsoft Windows Millennium Edition ";
         }

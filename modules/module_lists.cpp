@@ -17,26 +17,24 @@ typedef char ModuleEntrySizeCheck[sizeof(MODULEENTRY32) == MODULE_ENTRY_SIZE ? 1
 
 ModuleListsRecord ModuleLists;
 
-const ModuleWalkCalls ModuleWalkCallsDefault = {
-    CreateToolhelp32Snapshot, Module32First, Module32Next, CloseHandle
-};
+const ModuleWalkCalls ModuleWalkCallsDefault = { CreateToolhelp32Snapshot, Module32First,
+                                                 Module32Next, CloseHandle };
 ModuleWalkCalls ModuleCalls = ModuleWalkCallsDefault;
 
 /* Tested in this order; a name that begins with one of them is a suite
    module, whatever follows (mod_security2.so, mod_jk2.so). */
-static const char *const SuiteModuleNames[] = {
-    "mod_fastcgi", "mod_deflate", "mod_ssl", "mod_security", "mod_perl",
-    "mod_fcgid", "mod_aspdotnet", "mod_jk", "php5apache2", "php4apache2"
-};
+static const char *const SuiteModuleNames[] = { "mod_fastcgi",   "mod_deflate", "mod_ssl",
+                                                "mod_security",  "mod_perl",    "mod_fcgid",
+                                                "mod_aspdotnet", "mod_jk",      "php5apache2",
+                                                "php4apache2" };
 #define SUITE_MODULE_NAME_COUNT (sizeof(SuiteModuleNames) / sizeof(SuiteModuleNames[0]))
 
 #define APACHE_MODULE_PREFIX "mod_"
 #define PHP_EXTENSION_PREFIX "php_"
 
 /* The list boxes, emptied and given their placeholder in this order. */
-static const int ModuleListBoxOrder[3] = {
-    IDC_APACHE_MODULES, IDC_PHP_EXTENSIONS, IDC_SUITE_MODULES
-};
+static const int ModuleListBoxOrder[3] = { IDC_APACHE_MODULES, IDC_PHP_EXTENSIONS,
+                                           IDC_SUITE_MODULES };
 
 static int BeginsWith(const char *name, const char *prefix)
 {

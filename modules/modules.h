@@ -6,8 +6,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
-#define MODULE_LIST_ENTRIES   256
-#define MODULE_NAME_SIZE      260
+#define MODULE_LIST_ENTRIES 256
+#define MODULE_NAME_SIZE    260
 
 /* One list: module file names in the order they were enumerated. A list
    that is full takes no more names; `dwDropped` counts the names of this
@@ -19,9 +19,9 @@ typedef struct ModuleList {
 } ModuleList;
 
 typedef struct ModuleListsRecord {
-    ModuleList suiteModules;    /* list box 11001 */
-    ModuleList phpExtensions;   /* list box 11002 */
-    ModuleList apacheModules;   /* list box 11003 */
+    ModuleList suiteModules;  /* list box 11001 */
+    ModuleList phpExtensions; /* list box 11002 */
+    ModuleList apacheModules; /* list box 11003 */
 } ModuleListsRecord;
 
 /* Rewritten in place by every FillModuleLists. */
@@ -32,10 +32,10 @@ extern ModuleListsRecord ModuleLists;
    Module32First, Module32Next and CloseHandle); tests put simulated ones in
    their place where the system cannot produce a case. */
 typedef struct ModuleWalkCalls {
-    HANDLE (WINAPI *pCreateToolhelp32Snapshot)(DWORD dwFlags, DWORD th32ProcessID);
-    BOOL (WINAPI *pModule32First)(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
-    BOOL (WINAPI *pModule32Next)(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
-    BOOL (WINAPI *pCloseHandle)(HANDLE hObject);
+    HANDLE(WINAPI *pCreateToolhelp32Snapshot)(DWORD dwFlags, DWORD th32ProcessID);
+    BOOL(WINAPI *pModule32First)(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
+    BOOL(WINAPI *pModule32Next)(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
+    BOOL(WINAPI *pCloseHandle)(HANDLE hObject);
 } ModuleWalkCalls;
 
 extern ModuleWalkCalls ModuleCalls;

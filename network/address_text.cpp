@@ -15,11 +15,8 @@ typedef struct AddressClassRow {
 } AddressClassRow;
 
 static const AddressClassRow AddressClasses[] = {
-    { 10,  0,   255, "private" },
-    { 172, 16,  31,  "private" },
-    { 192, 168, 168, "private" },
-    { 127, 0,   255, "local" },
-    { 169, 0,   255, "failed" },
+    { 10, 0, 255, "private" }, { 172, 16, 31, "private" }, { 192, 168, 168, "private" },
+    { 127, 0, 255, "local" },  { 169, 0, 255, "failed" },
 };
 
 int FormatIpAddress(char *text, DWORD address)
@@ -27,8 +24,8 @@ int FormatIpAddress(char *text, DWORD address)
     const BYTE *octets = (const BYTE *)&address;
 
     /* The four bytes in memory order, as inet_ntoa writes them. */
-    snprintf(text, IP_ADDRESS_TEXT_SIZE, "%u.%u.%u.%u",
-             (unsigned)octets[0], (unsigned)octets[1], (unsigned)octets[2], (unsigned)octets[3]);
+    snprintf(text, IP_ADDRESS_TEXT_SIZE, "%u.%u.%u.%u", (unsigned)octets[0], (unsigned)octets[1],
+             (unsigned)octets[2], (unsigned)octets[3]);
     return 1;
 }
 
@@ -42,8 +39,8 @@ int ClassifyIpAddress(char *text, DWORD address)
         classText = "all";
     }
     for (i = 0; i < sizeof(AddressClasses) / sizeof(AddressClasses[0]); i++) {
-        if (octets[0] == AddressClasses[i].firstOctet
-            && octets[1] >= AddressClasses[i].secondLow && octets[1] <= AddressClasses[i].secondHigh) {
+        if (octets[0] == AddressClasses[i].firstOctet && octets[1] >= AddressClasses[i].secondLow &&
+            octets[1] <= AddressClasses[i].secondHigh) {
             classText = AddressClasses[i].text;
             break;
         }

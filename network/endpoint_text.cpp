@@ -29,7 +29,8 @@ int ShowServiceEndpoints(HWND hDlg, int serviceIndex)
     for (i = 0; i < count; i++) {
         FormatIpAddress(dotted, record->slots[i].address);
         ClassifyIpAddress(classText, record->slots[i].address);
-        snprintf(endpoint, sizeof(endpoint), "%s:%d [%s]", dotted, (int)record->slots[i].port, classText);
+        snprintf(endpoint, sizeof(endpoint), "%s:%d [%s]", dotted, (int)record->slots[i].port,
+                 classText);
         /* Five endpoints of at most 31 characters and four ", " fit. */
         strncat(field, endpoint, sizeof(field) - strlen(field) - 1);
         if (count > 1 && i < count - 1) {

@@ -13,42 +13,42 @@
 
 #define SYSTEM_HANDLE_INFORMATION_CLASS 16
 #define OBJECT_NAME_INFORMATION_CLASS   1
-#define HANDLE_TABLE_PROBE_SIZE         20    /* the count and one entry */
-#define OBJECT_NAME_PROBE_SIZE          8     /* the name header alone */
+#define HANDLE_TABLE_PROBE_SIZE         20 /* the count and one entry */
+#define OBJECT_NAME_PROBE_SIZE          8  /* the name header alone */
 
-#define NT_STATUS_SUCCESS               ((LONG)0x00000000)
-#define NT_STATUS_PENDING               ((LONG)0x00000103)
-#define NT_STATUS_BUFFER_OVERFLOW       ((LONG)0x80000005)
-#define NT_STATUS_INFO_LENGTH_MISMATCH  ((LONG)0xC0000004)
+#define NT_STATUS_SUCCESS              ((LONG)0x00000000)
+#define NT_STATUS_PENDING              ((LONG)0x00000103)
+#define NT_STATUS_BUFFER_OVERFLOW      ((LONG)0x80000005)
+#define NT_STATUS_INFO_LENGTH_MISMATCH ((LONG)0xC0000004)
 
 /* The file object's type number on the Windows versions this method is for. */
 static const BYTE FileObjectTypeNumbers[2] = { 26, 28 };
 
-#define SERVICE_PROCESS_ACCESS          0x450      /* query information, duplicate handles, read memory */
-#define DUPLICATE_HANDLE_ACCESS         0xF0000    /* STANDARD_RIGHTS_REQUIRED */
-#define DEBUG_TOKEN_ACCESS              0x28       /* TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY */
+#define SERVICE_PROCESS_ACCESS  0x450   /* query information, duplicate handles, read memory */
+#define DUPLICATE_HANDLE_ACCESS 0xF0000 /* STANDARD_RIGHTS_REQUIRED */
+#define DEBUG_TOKEN_ACCESS      0x28    /* TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY */
 
-#define IOCTL_TDI_QUERY_INFORMATION     0x210012
-#define TDI_QUERY_ADDRESS_INFO          3
-#define TDI_REQUEST_SIZE                24
-#define TDI_REQUEST_QUERY_TYPE_OFFSET   16
-#define TDI_ANSWER_SIZE                 128
-#define TDI_ANSWER_PORT_OFFSET          12
-#define TDI_ANSWER_ADDRESS_OFFSET       14
+#define IOCTL_TDI_QUERY_INFORMATION   0x210012
+#define TDI_QUERY_ADDRESS_INFO        3
+#define TDI_REQUEST_SIZE              24
+#define TDI_REQUEST_QUERY_TYPE_OFFSET 16
+#define TDI_ANSWER_SIZE               128
+#define TDI_ANSWER_PORT_OFFSET        12
+#define TDI_ANSWER_ADDRESS_OFFSET     14
 
-typedef LONG (NTAPI *NtQuerySystemInformationFunction)(ULONG SystemInformationClass,
-                                                        PVOID SystemInformation,
-                                                        ULONG SystemInformationLength,
-                                                        PULONG ReturnLength);
-typedef LONG (NTAPI *NtQueryObjectFunction)(HANDLE Handle, ULONG ObjectInformationClass,
-                                             PVOID ObjectInformation, ULONG ObjectInformationLength,
-                                             PULONG ReturnLength);
-typedef LONG (NTAPI *NtDeviceIoControlFileFunction)(HANDLE FileHandle, HANDLE Event,
-                                                     PVOID ApcRoutine, PVOID ApcContext,
-                                                     PVOID IoStatusBlock, ULONG IoControlCode,
-                                                     PVOID InputBuffer, ULONG InputBufferLength,
-                                                     PVOID OutputBuffer, ULONG OutputBufferLength);
-typedef LONG (NTAPI *NtCancelIoFileFunction)(HANDLE FileHandle, PVOID IoStatusBlock);
+typedef LONG(NTAPI *NtQuerySystemInformationFunction)(ULONG SystemInformationClass,
+                                                      PVOID SystemInformation,
+                                                      ULONG SystemInformationLength,
+                                                      PULONG ReturnLength);
+typedef LONG(NTAPI *NtQueryObjectFunction)(HANDLE Handle, ULONG ObjectInformationClass,
+                                           PVOID ObjectInformation, ULONG ObjectInformationLength,
+                                           PULONG ReturnLength);
+typedef LONG(NTAPI *NtDeviceIoControlFileFunction)(HANDLE FileHandle, HANDLE Event,
+                                                   PVOID ApcRoutine, PVOID ApcContext,
+                                                   PVOID IoStatusBlock, ULONG IoControlCode,
+                                                   PVOID InputBuffer, ULONG InputBufferLength,
+                                                   PVOID OutputBuffer, ULONG OutputBufferLength);
+typedef LONG(NTAPI *NtCancelIoFileFunction)(HANDLE FileHandle, PVOID IoStatusBlock);
 
 /* One entry of the system handle table (class 16), 16 bytes. */
 typedef struct SystemHandleEntry {
@@ -114,7 +114,8 @@ static WCHAR *QueryObjectName(HandleWalker *walker, const NetworkSystemCalls *ca
     const BYTE *characters;
     WCHAR *name = NULL;
 
-    queryObject = (NtQueryObjectFunction)calls->pLookupProcedure(NTDLL_MODULE_NAME, "NtQueryObject");
+    queryObject =
+        (NtQueryObjectFunction)calls->pLookupProcedure(NTDLL_MODULE_NAME, "NtQueryObject");
     if (queryObject == NULL) {
         ControllerLogAppend("GetProcAddress (NtQueryObject) failed (%d), unable to load DLL.\n",
                             (int)GetLastError());
@@ -151,8 +152,8 @@ static WCHAR *QueryObjectName(HandleWalker *walker, const NetworkSystemCalls *ca
         goto cleanup;
     }
     /* The characters are read only where they lie inside the answer. */
-    if (characters < buffer + sizeof(ObjectNameHeader) || characters > buffer + bufferSize
-        || header->Length > (ULONG)(buffer + bufferSize - characters)) {
+    if (characters < buffer + sizeof(ObjectNameHeader) || characters > buffer + bufferSize ||
+        header->Length > (ULONG)(buffer + bufferSize - characters)) {
         goto cleanup;
     }
     name = (WCHAR *)malloc((size_t)header->Length + sizeof(WCHAR));
@@ -210,13 +211,15 @@ static int QueryTdiAddress(HandleWalker *walker, const NetworkSystemCalls *calls
     deviceControl = (NtDeviceIoControlFileFunction)calls->pLookupProcedure(NTDLL_MODULE_NAME,
                                                                            "NtDeviceIoControlFile");
     if (deviceControl == NULL) {
-        ControllerLogAppend("GetProcAddress (NtDeviceIoControlFile) failed (%d), unable to load DLL.\n",
-                            (int)GetLastError());
+        ControllerLogAppend(
+            "GetProcAddress (NtDeviceIoControlFile) failed (%d), unable to load DLL.\n",
+            (int)GetLastError());
         goto cleanup;
     }
     block = (TdiQueryBlock *)malloc(sizeof(TdiQueryBlock));
     if (block == NULL) {
-        ControllerLogAppend("\nCould not allocate memory with malloc(%d).\n", (int)sizeof(TdiQueryBlock));
+        ControllerLogAppend("\nCould not allocate memory with malloc(%d).\n",
+                            (int)sizeof(TdiQueryBlock));
         goto cleanup;
     }
     memset(block, 0, sizeof(TdiQueryBlock));
@@ -361,7 +364,8 @@ int EnableDebugPrivilege(void)
         goto cleanup;
     }
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    adjusted = AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, &returned);
+    adjusted =
+        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, &returned);
     if (!adjusted) {
         ControllerLogAppend("AdjustTokenPrivileges () failed (%d).\n", (int)GetLastError());
         goto cleanup;
@@ -390,11 +394,12 @@ int MapEndpointsByHandles(void)
     int takingPart;
     int ok = 0;
 
-    querySystem = (NtQuerySystemInformationFunction)NetworkCalls.pLookupProcedure(NTDLL_MODULE_NAME,
-                                                                                 "NtQuerySystemInformation");
+    querySystem = (NtQuerySystemInformationFunction)NetworkCalls.pLookupProcedure(
+        NTDLL_MODULE_NAME, "NtQuerySystemInformation");
     if (querySystem == NULL) {
-        ControllerLogAppend("GetProcAddress (NtQuerySystemInformation) failed (%d), unable to load DLL.\n",
-                            (int)GetLastError());
+        ControllerLogAppend(
+            "GetProcAddress (NtQuerySystemInformation) failed (%d), unable to load DLL.\n",
+            (int)GetLastError());
         goto cleanup;
     }
     table = (BYTE *)malloc(length);
@@ -448,8 +453,10 @@ int MapEndpointsByHandles(void)
     /* With no running service no handle can be a candidate. A walk that
        stops unfinished, too many queries being stuck, says so. */
     ok = 1;
-    if (takingPart > 0 && count > 0 && (!RunHandleWalk(WalkHandleTable) || Walk.nextEntry < Walk.count)) {
-        ControllerLogAppend("\nHandle walk stopped, %d queries stuck.\n", (int)StalledHandleWalkers());
+    if (takingPart > 0 && count > 0 &&
+        (!RunHandleWalk(WalkHandleTable) || Walk.nextEntry < Walk.count)) {
+        ControllerLogAppend("\nHandle walk stopped, %d queries stuck.\n",
+                            (int)StalledHandleWalkers());
         ok = 0;
     }
     Walk.entries = NULL;

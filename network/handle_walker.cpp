@@ -37,8 +37,8 @@ typedef struct LeftRequest {
     void *block;
 } LeftRequest;
 
-static HandleWalker *CurrentWalker;    /* parked between walks */
-static volatile LONG StalledQueries;   /* given-up walkers and left requests */
+static HandleWalker *CurrentWalker;  /* parked between walks */
+static volatile LONG StalledQueries; /* given-up walkers and left requests */
 static volatile LONG WalkerThreads;
 static LeftRequest LeftRequests[2 * STALLED_WALKERS_MAX];
 static volatile LONG LeftRequestsLock;
@@ -120,7 +120,8 @@ static void ReclaimCompletedRequests(void)
 
     LockLeftRequests();
     for (i = 0; i < 2 * STALLED_WALKERS_MAX; i++) {
-        if (LeftRequests[i].event != NULL && WaitForSingleObject(LeftRequests[i].event, 0) == WAIT_OBJECT_0) {
+        if (LeftRequests[i].event != NULL &&
+            WaitForSingleObject(LeftRequests[i].event, 0) == WAIT_OBJECT_0) {
             CloseHandle(LeftRequests[i].event);
             free(LeftRequests[i].block);
             LeftRequests[i].event = NULL;
@@ -222,7 +223,8 @@ int RunHandleWalk(HandleWalkFunction walk)
         InterlockedExchange(&walker->lState, WALKER_WALKING);
         SetEvent(walker->hStartEvent);
         for (;;) {
-            if (WaitForSingleObject(walker->hDoneEvent, HANDLE_QUERY_WATCH_PERIOD_MS) == WAIT_OBJECT_0) {
+            if (WaitForSingleObject(walker->hDoneEvent, HANDLE_QUERY_WATCH_PERIOD_MS) ==
+                WAIT_OBJECT_0) {
                 return 1;
             }
             serial = walker->lQuerySerial;
@@ -239,7 +241,8 @@ int RunHandleWalk(HandleWalkFunction walk)
                copied, and the stall counted, before. */
             thread = walker->hThread;
             InterlockedIncrement(&StalledQueries);
-            if (InterlockedCompareExchange(&walker->lQuerySerial, WALKER_ABANDONED, serial) == serial) {
+            if (InterlockedCompareExchange(&walker->lQuerySerial, WALKER_ABANDONED, serial) ==
+                serial) {
                 CloseHandle(thread);
                 CurrentWalker = NULL;
                 stalls++;

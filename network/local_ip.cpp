@@ -10,8 +10,8 @@
 #include "network.h"
 #include "../app/controller.h"
 
-#define IP_TABLE_PROBE_SIZE 28          /* the count and one row */
-#define IP_TYPE_TEXT_SIZE   22
+#define IP_TABLE_PROBE_SIZE  28 /* the count and one row */
+#define IP_TYPE_TEXT_SIZE    22
 #define IP_TABLE_HEADER_SIZE ((ULONG)sizeof(DWORD))
 #define IP_TABLE_ROW_SIZE    ((ULONG)sizeof(MIB_IPADDRROW))
 
@@ -24,11 +24,9 @@ typedef struct AddressTypeRow {
 } AddressTypeRow;
 
 static const AddressTypeRow AddressTypes[] = {
-    { MIB_IPADDR_PRIMARY,      "Primary" },
-    { MIB_IPADDR_DYNAMIC,      "Dynamic" },
-    { MIB_IPADDR_DISCONNECTED, "Disconnected" },
-    { MIB_IPADDR_DELETED,      "Deleted" },
-    { MIB_IPADDR_TRANSIENT,    "Transient" },
+    { MIB_IPADDR_PRIMARY, "Primary" },           { MIB_IPADDR_DYNAMIC, "Dynamic" },
+    { MIB_IPADDR_DISCONNECTED, "Disconnected" }, { MIB_IPADDR_DELETED, "Deleted" },
+    { MIB_IPADDR_TRANSIENT, "Transient" },
 };
 
 static const char *AddressTypeText(unsigned short wType)
@@ -81,7 +79,8 @@ report:
     ControllerLogAppend("\nNumber of system IPs detected: %d\n", (int)LocalIpList.detected);
     rows = LocalIpList.detected < LOCAL_IP_SLOTS ? LocalIpList.detected : LOCAL_IP_SLOTS;
     /* Only rows inside the block the call filled are read. */
-    if (rows > 0 && (size < IP_TABLE_HEADER_SIZE || rows > (size - IP_TABLE_HEADER_SIZE) / IP_TABLE_ROW_SIZE)) {
+    if (rows > 0 &&
+        (size < IP_TABLE_HEADER_SIZE || rows > (size - IP_TABLE_HEADER_SIZE) / IP_TABLE_ROW_SIZE)) {
         rows = size < IP_TABLE_HEADER_SIZE ? 0 : (size - IP_TABLE_HEADER_SIZE) / IP_TABLE_ROW_SIZE;
     }
     LocalIpList.listed = rows;

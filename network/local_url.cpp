@@ -21,8 +21,8 @@ int BuildLocalBaseUrl(char *url)
 
     /* Absent, stopped, or nothing found for it yet (slot 0 then holds port
        0, which would make "http://localhost:0"): the plain local URL. */
-    if (server->bInstalled != 1 || server->ssStatus.dwCurrentState == SERVICE_STOPPED
-        || record->count == 0 || first->port == 0) {
+    if (server->bInstalled != 1 || server->ssStatus.dwCurrentState == SERVICE_STOPPED ||
+        record->count == 0 || first->port == 0) {
         strcpy(url, "http://localhost");
         return 1;
     }

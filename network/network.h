@@ -9,8 +9,8 @@
 #define ENDPOINT_SLOTS 5
 
 typedef struct Endpoint {
-    DWORD address;   /* IPv4, network byte order */
-    DWORD port;      /* host byte order */
+    DWORD address; /* IPv4, network byte order */
+    DWORD port;    /* host byte order */
 } Endpoint;
 
 typedef struct ServiceEndpoints {
@@ -34,10 +34,10 @@ int AppendServiceEndpoint(int serviceIndex, DWORD address, DWORD port);
 int ServiceIsRunning(int serviceIndex);
 
 /* Text buffer sizes of the endpoint texts. */
-#define IP_ADDRESS_TEXT_SIZE   16
-#define IP_CLASS_TEXT_SIZE     16
-#define ENDPOINT_TEXT_SIZE     40
-#define ENDPOINT_FIELD_SIZE    256
+#define IP_ADDRESS_TEXT_SIZE 16
+#define IP_CLASS_TEXT_SIZE   16
+#define ENDPOINT_TEXT_SIZE   40
+#define ENDPOINT_FIELD_SIZE  256
 
 int FormatIpAddress(char *text, DWORD address);
 int ClassifyIpAddress(char *text, DWORD address);
@@ -48,7 +48,7 @@ int BuildLocalBaseUrl(char *url);
 
 typedef struct LocalIpListRecord {
     DWORD detected;
-    DWORD listed;                       /* rows actually read, at most five */
+    DWORD listed; /* rows actually read, at most five */
     DWORD address[LOCAL_IP_SLOTS];
     char text[LOCAL_IP_SLOTS][16];
 } LocalIpListRecord;
@@ -65,17 +65,18 @@ int ReadLocalIpAddresses(void);
    put simulated ones in their place where the system cannot produce a
    case. */
 typedef void (*NetworkProcedure)(void);
-typedef NetworkProcedure (*NetworkProcedureLookup)(const char *moduleName, const char *procedureName);
+typedef NetworkProcedure (*NetworkProcedureLookup)(const char *moduleName,
+                                                   const char *procedureName);
 
 typedef struct NetworkSystemCalls {
     NetworkProcedureLookup pLookupProcedure;
-    HANDLE (WINAPI *pOpenProcess)(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
-    BOOL (WINAPI *pDuplicateHandle)(HANDLE hSourceProcess, HANDLE hSourceHandle,
-                                    HANDLE hTargetProcess, LPHANDLE lpTargetHandle,
-                                    DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions);
-    BOOL (WINAPI *pCloseHandle)(HANDLE hObject);
+    HANDLE(WINAPI *pOpenProcess)(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+    BOOL(WINAPI *pDuplicateHandle)
+    (HANDLE hSourceProcess, HANDLE hSourceHandle, HANDLE hTargetProcess, LPHANDLE lpTargetHandle,
+     DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwOptions);
+    BOOL(WINAPI *pCloseHandle)(HANDLE hObject);
     /* GetIpAddrTable, with the table as an untyped block. */
-    DWORD (WINAPI *pGetIpAddrTable)(void *pIpAddrTable, PULONG pdwSize, BOOL bOrder);
+    DWORD(WINAPI *pGetIpAddrTable)(void *pIpAddrTable, PULONG pdwSize, BOOL bOrder);
 } NetworkSystemCalls;
 
 extern NetworkSystemCalls NetworkCalls;
@@ -101,8 +102,8 @@ extern const NetworkSystemCalls NetworkSystemCallsDefault;
 #define STALLED_WALKERS_MAX              16
 /* A transport query answered with STATUS_PENDING: waited for this long,
    then cancelled and waited for once more. */
-#define TDI_COMPLETION_WAIT_MS        250
-#define TDI_CANCEL_WAIT_MS            250
+#define TDI_COMPLETION_WAIT_MS           250
+#define TDI_CANCEL_WAIT_MS               250
 
 typedef struct HandleWalker HandleWalker;
 /* One walk, run on the walker; returns 0 when the walker was given up on

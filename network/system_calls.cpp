@@ -24,12 +24,8 @@ static DWORD WINAPI CallGetIpAddrTable(void *pIpAddrTable, PULONG pdwSize, BOOL 
 
 /* The import of GetIpAddrTable is what brings Iphlpapi.dll into the process
    for the run-time lookup of GetExtendedTcpTable. */
-const NetworkSystemCalls NetworkSystemCallsDefault = {
-    LookupLoadedProcedure,
-    OpenProcess,
-    DuplicateHandle,
-    CloseHandle,
-    CallGetIpAddrTable
-};
+const NetworkSystemCalls NetworkSystemCallsDefault = { LookupLoadedProcedure, OpenProcess,
+                                                       DuplicateHandle, CloseHandle,
+                                                       CallGetIpAddrTable };
 
 NetworkSystemCalls NetworkCalls = NetworkSystemCallsDefault;

@@ -13,15 +13,15 @@
 
 ServiceEndpoints EndpointTable[4];
 
-typedef DWORD (WINAPI *GetExtendedTcpTableFunction)(PVOID pTcpTable, PDWORD pdwSize, BOOL bOrder,
-                                                     ULONG ulAf, TCP_TABLE_CLASS TableClass,
-                                                     ULONG Reserved);
+typedef DWORD(WINAPI *GetExtendedTcpTableFunction)(PVOID pTcpTable, PDWORD pdwSize, BOOL bOrder,
+                                                   ULONG ulAf, TCP_TABLE_CLASS TableClass,
+                                                   ULONG Reserved);
 
-#define TCP_TABLE_PROBE_SIZE  28          /* the count and one row */
-#define TCP_TABLE_ADDRESS_FAMILY AF_INET
+#define TCP_TABLE_PROBE_SIZE          28 /* the count and one row */
+#define TCP_TABLE_ADDRESS_FAMILY      AF_INET
 #define TCP_TABLE_CLASS_OWNER_PID_ALL TCP_TABLE_OWNER_PID_ALL
-#define TCP_TABLE_HEADER_SIZE ((DWORD)sizeof(DWORD))
-#define TCP_TABLE_ROW_SIZE    ((DWORD)sizeof(MIB_TCPROW_OWNER_PID))
+#define TCP_TABLE_HEADER_SIZE         ((DWORD)sizeof(DWORD))
+#define TCP_TABLE_ROW_SIZE            ((DWORD)sizeof(MIB_TCPROW_OWNER_PID))
 
 int AppendServiceEndpoint(int serviceIndex, DWORD address, DWORD port)
 {
@@ -42,8 +42,8 @@ int AppendServiceEndpoint(int serviceIndex, DWORD address, DWORD port)
 
 int ServiceIsRunning(int serviceIndex)
 {
-    return ServiceTable.entries[serviceIndex].bInstalled == 1
-        && ServiceTable.entries[serviceIndex].ssStatus.dwCurrentState == SERVICE_RUNNING;
+    return ServiceTable.entries[serviceIndex].bInstalled == 1 &&
+           ServiceTable.entries[serviceIndex].ssStatus.dwCurrentState == SERVICE_RUNNING;
 }
 
 static void MatchTcpRow(const MIB_TCPROW_OWNER_PID *row)
@@ -52,13 +52,15 @@ static void MatchTcpRow(const MIB_TCPROW_OWNER_PID *row)
     DWORD port;
 
     for (i = 0; i < SERVICE_COUNT; i++) {
-        if (!ServiceIsRunning(i) || ServiceTable.entries[i].ssStatus.dwProcessId != row->dwOwningPid) {
+        if (!ServiceIsRunning(i) ||
+            ServiceTable.entries[i].ssStatus.dwProcessId != row->dwOwningPid) {
             continue;
         }
         port = ntohs((u_short)(row->dwLocalPort & 0xFFFF));
-        ControllerLogAppend("\nSrv Name: %s\nSrv PID (via tcp): %d\nState: %d\nLocalAddr: %d\nLocalPort: %d\n",
-                            ServiceTable.entries[i].lpServiceName, (int)row->dwOwningPid,
-                            (int)row->dwState, (int)row->dwLocalAddr, (int)port);
+        ControllerLogAppend(
+            "\nSrv Name: %s\nSrv PID (via tcp): %d\nState: %d\nLocalAddr: %d\nLocalPort: %d\n",
+            ServiceTable.entries[i].lpServiceName, (int)row->dwOwningPid, (int)row->dwState,
+            (int)row->dwLocalAddr, (int)port);
         /* A sixth and later row is logged above but not recorded. */
         AppendServiceEndpoint(i, row->dwLocalAddr, port);
     }
@@ -75,10 +77,11 @@ int MapEndpointsByTcpTable(void)
     int ok = 0;
 
     getTable = (GetExtendedTcpTableFunction)NetworkCalls.pLookupProcedure(IPHLPAPI_MODULE_NAME,
-                                                                         "GetExtendedTcpTable");
+                                                                          "GetExtendedTcpTable");
     if (getTable == NULL) {
-        ControllerLogAppend("\nGetProcAddress (GetExtendedTcpTable) failed (%d), unable to load DLL.\n",
-                            (int)GetLastError());
+        ControllerLogAppend(
+            "\nGetProcAddress (GetExtendedTcpTable) failed (%d), unable to load DLL.\n",
+            (int)GetLastError());
         goto cleanup;
     }
     buffer = (BYTE *)malloc(size);
@@ -86,7 +89,8 @@ int MapEndpointsByTcpTable(void)
         ControllerLogAppend("\nCould not allocate memory with malloc(%d).\n", (int)size);
         goto cleanup;
     }
-    result = getTable(buffer, &size, TRUE, TCP_TABLE_ADDRESS_FAMILY, TCP_TABLE_CLASS_OWNER_PID_ALL, 0);
+    result =
+        getTable(buffer, &size, TRUE, TCP_TABLE_ADDRESS_FAMILY, TCP_TABLE_CLASS_OWNER_PID_ALL, 0);
     if (result == ERROR_INSUFFICIENT_BUFFER) {
         free(buffer);
         buffer = (BYTE *)malloc(size);
@@ -94,7 +98,8 @@ int MapEndpointsByTcpTable(void)
             ControllerLogAppend("\nCould not allocate memory with malloc(%d).\n", (int)size);
             goto cleanup;
         }
-        result = getTable(buffer, &size, TRUE, TCP_TABLE_ADDRESS_FAMILY, TCP_TABLE_CLASS_OWNER_PID_ALL, 0);
+        result = getTable(buffer, &size, TRUE, TCP_TABLE_ADDRESS_FAMILY,
+                          TCP_TABLE_CLASS_OWNER_PID_ALL, 0);
     }
     if (result != NO_ERROR) {
         /* No third attempt; the buffer holds nothing usable. */

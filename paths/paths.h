@@ -45,16 +45,19 @@ int SuitePathsQuery(void);
    machine-fact query or expansion, a registry that refuses write access, a
    value query that fails between its two calls. */
 typedef struct PathsSystemCalls {
-    BOOL (WINAPI *pGetComputerNameA)(LPSTR lpBuffer, LPDWORD nSize);
-    BOOL (WINAPI *pGetUserNameA)(LPSTR lpBuffer, LPDWORD pcbBuffer);
-    UINT (WINAPI *pGetWindowsDirectoryA)(LPSTR lpBuffer, UINT uSize);
-    UINT (WINAPI *pGetSystemDirectoryA)(LPSTR lpBuffer, UINT uSize);
-    DWORD (WINAPI *pGetModuleFileNameExA)(HANDLE hProcess, HMODULE hModule, LPSTR lpFilename, DWORD nSize);
-    DWORD (WINAPI *pExpandEnvironmentStringsA)(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
-    LONG (WINAPI *pRegOpenKeyExA)(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
-    LONG (WINAPI *pRegQueryValueExA)(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                                     LPBYTE lpData, LPDWORD lpcbData);
-    LONG (WINAPI *pRegCloseKey)(HKEY hKey);
+    BOOL(WINAPI *pGetComputerNameA)(LPSTR lpBuffer, LPDWORD nSize);
+    BOOL(WINAPI *pGetUserNameA)(LPSTR lpBuffer, LPDWORD pcbBuffer);
+    UINT(WINAPI *pGetWindowsDirectoryA)(LPSTR lpBuffer, UINT uSize);
+    UINT(WINAPI *pGetSystemDirectoryA)(LPSTR lpBuffer, UINT uSize);
+    DWORD(WINAPI *pGetModuleFileNameExA)
+    (HANDLE hProcess, HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+    DWORD(WINAPI *pExpandEnvironmentStringsA)(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize);
+    LONG(WINAPI *pRegOpenKeyExA)
+    (HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+    LONG(WINAPI *pRegQueryValueExA)
+    (HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+     LPDWORD lpcbData);
+    LONG(WINAPI *pRegCloseKey)(HKEY hKey);
 } PathsSystemCalls;
 
 extern PathsSystemCalls PathsCalls;
@@ -66,8 +69,8 @@ extern const PathsSystemCalls PathsSystemCallsDefault;
    outCapacity - 1 characters is cut there; the result is still 1. A
    capacity of 0 fails at once with one line. outSize (the value's size in
    bytes) and outType may be null. */
-int ReadRegistryString(const char *keyPath, const char *valueName, char *outText,
-                       DWORD outCapacity, DWORD *outSize, DWORD *outType);
+int ReadRegistryString(const char *keyPath, const char *valueName, char *outText, DWORD outCapacity,
+                       DWORD *outSize, DWORD *outType);
 
 /* Appends text to the zero-terminated text in buffer, which holds size
    bytes in all: 1 when the whole text went in. A text that does not fit is

@@ -16,8 +16,10 @@ typedef struct RegistryTypeRow {
 
 static const RegistryTypeRow RegistryTypeRows[] = {
     { REG_SZ, "REG_SZ -- null-terminated string" },
-    { REG_EXPAND_SZ, "REG_EXPAND_SZ -- null-terminated string that contains unexpanded references to environment variables" },
-    { REG_MULTI_SZ, "REG_MULTI_SZ -- sequence of null-terminated strings, terminated by an empty string (\\0)" },
+    { REG_EXPAND_SZ, "REG_EXPAND_SZ -- null-terminated string that contains unexpanded references "
+                     "to environment variables" },
+    { REG_MULTI_SZ,
+      "REG_MULTI_SZ -- sequence of null-terminated strings, terminated by an empty string (\\0)" },
 };
 
 static const char *DescribeRegistryType(DWORD type)
@@ -32,8 +34,8 @@ static const char *DescribeRegistryType(DWORD type)
     return "Other\t -- unknown format";
 }
 
-int ReadRegistryString(const char *keyPath, const char *valueName, char *outText,
-                       DWORD outCapacity, DWORD *outSize, DWORD *outType)
+int ReadRegistryString(const char *keyPath, const char *valueName, char *outText, DWORD outCapacity,
+                       DWORD *outSize, DWORD *outType)
 {
     HKEY hKey = NULL;
     BYTE *data = NULL;
@@ -48,7 +50,8 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
         ControllerLogAppend("\nNo room for value '%s' in a buffer of 0 bytes.\n", valueName);
         return 0;
     }
-    ControllerLogAppend("\nOpening value '%s' under key '%s' via Registry...\n", valueName, keyPath);
+    ControllerLogAppend("\nOpening value '%s' under key '%s' via Registry...\n", valueName,
+                        keyPath);
     /* Read access is all a reader needs: asking for write access too makes
        the value read as absent for a user who may not write to the key. */
     status = PathsCalls.pRegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &hKey);
@@ -59,7 +62,8 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
 
     status = PathsCalls.pRegQueryValueExA(hKey, valueName, NULL, &type, NULL, &size);
     if (status != ERROR_SUCCESS) {
-        ControllerLogAppend("\nRegQueryValueEx (Type and Size query only) returns: %ld.\n", (long)status);
+        ControllerLogAppend("\nRegQueryValueEx (Type and Size query only) returns: %ld.\n",
+                            (long)status);
         goto cleanup;
     }
 
@@ -67,11 +71,13 @@ int ReadRegistryString(const char *keyPath, const char *valueName, char *outText
     ControllerLogAppend("\nValue Type: [%d] ", (int)type);
     ControllerLogAppend("%s", DescribeRegistryType(type));
     ControllerLogAppend(".\n");
-    ControllerLogAppend("\nValue Size: %d [BYTES] (with terminating NULL(s) if type is REG_SZ, REG_EXPAND_SZ, or REG_MULTI_SZ).\n",
+    ControllerLogAppend("\nValue Size: %d [BYTES] (with terminating NULL(s) if type is REG_SZ, "
+                        "REG_EXPAND_SZ, or REG_MULTI_SZ).\n",
                         (int)size);
 
     if (type != REG_SZ && type != REG_EXPAND_SZ) {
-        ControllerLogAppend("\nWarning:\n'%s' Value Type (%d) is unsuported.\n", valueName, (int)type);
+        ControllerLogAppend("\nWarning:\n'%s' Value Type (%d) is unsuported.\n", valueName,
+                            (int)type);
         goto cleanup;
     }
 

@@ -60,7 +60,8 @@ int SuitePathsQuery(void)
     ControllerLogAppend("\nHosts File Directory: %s\n", SuitePaths.HostsFileDirectory);
 
     memset(processPath, 0, sizeof(processPath));
-    if (PathsCalls.pGetModuleFileNameExA(GetCurrentProcess(), NULL, processPath, SUITE_PATH_SIZE) != 0) {
+    if (PathsCalls.pGetModuleFileNameExA(GetCurrentProcess(), NULL, processPath, SUITE_PATH_SIZE) !=
+        0) {
         /* A path that filled the buffer may come back unterminated. */
         processPath[SUITE_PATH_SIZE - 1] = '\0';
         ControllerLogAppend("\nProcess Path: %s", processPath);
@@ -69,7 +70,8 @@ int SuitePathsQuery(void)
         ComposeSuitePath(SuitePaths.WwwRootPath, drive, "www");
         ControllerLogAppend("\n'www' Root Path: %s\n", SuitePaths.WwwRootPath);
     } else {
-        ControllerLogAppend("GetModuleFileNameEx() for this process failed (%d)", (int)GetLastError());
+        ControllerLogAppend("GetModuleFileNameEx() for this process failed (%d)",
+                            (int)GetLastError());
     }
 
     ComposeSuitePath(SuitePaths.WebrootPath, SuitePaths.WwwRootPath, "\\vhosts");
@@ -99,8 +101,8 @@ int SuitePathsQuery(void)
             continue;
         }
         if (needed == 0) {
-            ControllerLogAppend("\nExpandEnvironmentStrings(%s) failed (%d).\n", entry->referenceText,
-                                (int)GetLastError());
+            ControllerLogAppend("\nExpandEnvironmentStrings(%s) failed (%d).\n",
+                                entry->referenceText, (int)GetLastError());
             return 0;
         }
         ControllerLogAppend("\n%s -- %s\n", entry->referenceText, entry->expansion);

@@ -6,15 +6,9 @@
 #include <psapi.h>
 
 const PathsSystemCalls PathsSystemCallsDefault = {
-    GetComputerNameA,
-    GetUserNameA,
-    GetWindowsDirectoryA,
-    GetSystemDirectoryA,
-    GetModuleFileNameExA,
-    ExpandEnvironmentStringsA,
-    RegOpenKeyExA,
-    RegQueryValueExA,
-    RegCloseKey,
+    GetComputerNameA,    GetUserNameA,         GetWindowsDirectoryA,
+    GetSystemDirectoryA, GetModuleFileNameExA, ExpandEnvironmentStringsA,
+    RegOpenKeyExA,       RegQueryValueExA,     RegCloseKey,
 };
 
 PathsSystemCalls PathsCalls = PathsSystemCallsDefault;

@@ -7,10 +7,10 @@
 
 #include "../app/controller.h"
 
-#define PENDING_WARNING_FORMAT \
-    "\nWarning:\n'%s' Service exists, currently, in state that is neither " \
-    "\"SERVICE_STOPPED\" nor \"SERVICE_RUNNING\".\nMost likely, Service is currently " \
-    "in a PENDING or PAUSED state.\nWait a few seconds and try again.\nUser should " \
+#define PENDING_WARNING_FORMAT                                                                     \
+    "\nWarning:\n'%s' Service exists, currently, in state that is neither "                        \
+    "\"SERVICE_STOPPED\" nor \"SERVICE_RUNNING\".\nMost likely, Service is currently "             \
+    "in a PENDING or PAUSED state.\nWait a few seconds and try again.\nUser should "               \
     "manually %s this Service.\n"
 
 /* The notes that go to standard output instead of the log. */
@@ -24,8 +24,8 @@ static int ChangeStartType(ServiceEntry *entry, DWORD startType)
 {
     if (!ChangeServiceConfigA(entry->hService, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
                               NULL, NULL, NULL, NULL, NULL, NULL, NULL)) {
-        ControllerLogAppend("\nChangeServiceConfig (%s) failed (%d).\n",
-                            entry->lpServiceName, (int)GetLastError());
+        ControllerLogAppend("\nChangeServiceConfig (%s) failed (%d).\n", entry->lpServiceName,
+                            (int)GetLastError());
         return 0;
     }
     return 1;
@@ -47,8 +47,8 @@ int ServiceStop(int serviceIndex)
            process id and flags stay those of the fresh query. */
         if (!ControlService(entry->hService, SERVICE_CONTROL_STOP,
                             (LPSERVICE_STATUS)&entry->ssStatus)) {
-            ControllerLogAppend("\nControlService (%s) failed (%d).\n",
-                                entry->lpServiceName, (int)GetLastError());
+            ControllerLogAppend("\nControlService (%s) failed (%d).\n", entry->lpServiceName,
+                                (int)GetLastError());
             return 0;
         }
         ControllerLogAppend("\n'%s' Stopping Service...\n", entry->lpServiceName);
@@ -75,8 +75,8 @@ int ServiceStart(int serviceIndex)
         return 1;
     case SERVICE_STOPPED:
         if (!StartServiceA(entry->hService, 0, NULL)) {
-            ControllerLogAppend("\nStartService (%s) failed (%d).\n",
-                                entry->lpServiceName, (int)GetLastError());
+            ControllerLogAppend("\nStartService (%s) failed (%d).\n", entry->lpServiceName,
+                                (int)GetLastError());
             return 0;
         }
         ControllerLogAppend("\n'%s' Starting Service...\n", entry->lpServiceName);
@@ -109,7 +109,8 @@ int ServiceDisable(int serviceIndex)
     if (!ChangeStartType(entry, SERVICE_DEMAND_START)) {
         return 0;
     }
-    ControllerLogAppend("\n'%s' Service Startup Type changed to 'Disabled'.\n", entry->lpServiceName);
+    ControllerLogAppend("\n'%s' Service Startup Type changed to 'Disabled'.\n",
+                        entry->lpServiceName);
     return 1;
 }
 
@@ -127,6 +128,7 @@ int ServiceEnable(int serviceIndex)
     if (!ChangeStartType(entry, SERVICE_AUTO_START)) {
         return 0;
     }
-    ControllerLogAppend("\n'%s' Service Startup Type changed to 'Enabled'.\n", entry->lpServiceName);
+    ControllerLogAppend("\n'%s' Service Startup Type changed to 'Enabled'.\n",
+                        entry->lpServiceName);
     return 1;
 }

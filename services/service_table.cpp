@@ -8,15 +8,13 @@
 
 #include "../app/controller.h"
 
-ServiceTableRecord ServiceTable = {
-    NULL,
-    {
-        { "Apache2.2", 0, NULL, { 0 }, NULL, NULL },
-        { "MySQL",     0, NULL, { 0 }, NULL, NULL },
-        { "Tomcat5",   0, NULL, { 0 }, NULL, NULL },
-        { "W3svc",     0, NULL, { 0 }, NULL, NULL },
-    }
-};
+ServiceTableRecord ServiceTable = { NULL,
+                                    {
+                                        { "Apache2.2", 0, NULL, { 0 }, NULL, NULL },
+                                        { "MySQL", 0, NULL, { 0 }, NULL, NULL },
+                                        { "Tomcat5", 0, NULL, { 0 }, NULL, NULL },
+                                        { "W3svc", 0, NULL, { 0 }, NULL, NULL },
+                                    } };
 
 ServiceBlockAllocator ServiceBlockAllocate = malloc;
 
@@ -71,8 +69,8 @@ int ServiceTableOpen(void)
 
     for (i = 0; i < SERVICE_COUNT; i++) {
         ServiceEntry *entry = &ServiceTable.entries[i];
-        entry->hService = OpenServiceA(ServiceTable.hSCManager, entry->lpServiceName,
-                                       SERVICE_OPEN_ACCESS);
+        entry->hService =
+            OpenServiceA(ServiceTable.hSCManager, entry->lpServiceName, SERVICE_OPEN_ACCESS);
         if (entry->hService != NULL) {
             entry->bInstalled = 1;
             ControllerLogAppend("\n'%s' Service name exist.\n", entry->lpServiceName);
@@ -83,7 +81,8 @@ int ServiceTableOpen(void)
         if (error == ERROR_SERVICE_DOES_NOT_EXIST) {
             ControllerLogAppend("\n'%s' Service name does NOT exist.\n", entry->lpServiceName);
         } else {
-            ControllerLogAppend("\nOpenService (%s) failed (%d).\n", entry->lpServiceName, (int)error);
+            ControllerLogAppend("\nOpenService (%s) failed (%d).\n", entry->lpServiceName,
+                                (int)error);
             DisableRowsWithoutBuffers();
             return 0;
         }
@@ -123,7 +122,9 @@ int ServiceTableOpen(void)
             ControllerLogAppend("\nPerforming Initial ServiceQueryDescription (%s)...\n", name);
             ServiceQueryDescription(i);
         } else {
-            ControllerLogAppend("\nInitial Service Query Status,Config,Description (%s) not performed; Service is not Installed.\n", name);
+            ControllerLogAppend("\nInitial Service Query Status,Config,Description (%s) not "
+                                "performed; Service is not Installed.\n",
+                                name);
         }
     }
     ControllerLogFlush();
@@ -188,8 +189,8 @@ int ServiceQueryStatus(int serviceIndex)
     memset(status, 0, sizeof(*status));
     if (!QueryServiceStatusEx(entry->hService, SC_STATUS_PROCESS_INFO, (LPBYTE)status,
                               sizeof(SERVICE_STATUS_PROCESS), &needed)) {
-        ControllerLogAppend("\nQueryServiceStatusEx (%s) failed (%d).\n",
-                            entry->lpServiceName, (int)GetLastError());
+        ControllerLogAppend("\nQueryServiceStatusEx (%s) failed (%d).\n", entry->lpServiceName,
+                            (int)GetLastError());
         memset(status, 0, sizeof(*status));
         return 0;
     }
@@ -198,7 +199,8 @@ int ServiceQueryStatus(int serviceIndex)
     ControllerLogAppend("\tCurrent State: %#010x\n", (unsigned)status->dwCurrentState);
     ControllerLogAppend("\tControls Accepted: %#010x\n", (unsigned)status->dwControlsAccepted);
     ControllerLogAppend("\tWin32 Exit Code: %d\n", (int)status->dwWin32ExitCode);
-    ControllerLogAppend("\tService Specific Exit Code: %d\n", (int)status->dwServiceSpecificExitCode);
+    ControllerLogAppend("\tService Specific Exit Code: %d\n",
+                        (int)status->dwServiceSpecificExitCode);
     ControllerLogAppend("\tCheck Point: %d\n", (int)status->dwCheckPoint);
     ControllerLogAppend("\tWait Hint: %d\n", (int)status->dwWaitHint);
     ControllerLogAppend("\tProcess Id: %d\n", (int)status->dwProcessId);
@@ -243,9 +245,10 @@ int ServiceQueryConfig(int serviceIndex)
         return 0;
     }
     memset(entry->lpConfiguration, 0, SERVICE_BLOCK_SIZE);
-    if (!QueryServiceConfigA(entry->hService, entry->lpConfiguration, SERVICE_BLOCK_SIZE, &needed)) {
-        ControllerLogAppend("\nQueryServiceConfig (%s) failed (%d).\n",
-                            entry->lpServiceName, (int)GetLastError());
+    if (!QueryServiceConfigA(entry->hService, entry->lpConfiguration, SERVICE_BLOCK_SIZE,
+                             &needed)) {
+        ControllerLogAppend("\nQueryServiceConfig (%s) failed (%d).\n", entry->lpServiceName,
+                            (int)GetLastError());
         memset(entry->lpConfiguration, 0, SERVICE_BLOCK_SIZE);
         return 0;
     }
@@ -265,8 +268,8 @@ int ServiceQueryDescription(int serviceIndex)
     memset(entry->lpDescription, 0, SERVICE_BLOCK_SIZE);
     if (!QueryServiceConfig2A(entry->hService, SERVICE_CONFIG_DESCRIPTION,
                               (LPBYTE)entry->lpDescription, SERVICE_BLOCK_SIZE, &needed)) {
-        ControllerLogAppend("\nQueryServiceConfig2 (%s) failed (%d).\n",
-                            entry->lpServiceName, (int)GetLastError());
+        ControllerLogAppend("\nQueryServiceConfig2 (%s) failed (%d).\n", entry->lpServiceName,
+                            (int)GetLastError());
         memset(entry->lpDescription, 0, SERVICE_BLOCK_SIZE);
         return 0;
     }

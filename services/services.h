@@ -5,18 +5,18 @@
 
 #include <windows.h>
 
-#define SERVICE_COUNT            4
-#define SERVICE_INDEX_APACHE     0
-#define SERVICE_BLOCK_SIZE       4096
-#define SERVICE_OPEN_ACCESS      0x10037
+#define SERVICE_COUNT        4
+#define SERVICE_INDEX_APACHE 0
+#define SERVICE_BLOCK_SIZE   4096
+#define SERVICE_OPEN_ACCESS  0x10037
 
 typedef struct ServiceEntry {
     const char *lpServiceName;
     int bInstalled;
     SC_HANDLE hService;
     SERVICE_STATUS_PROCESS ssStatus;
-    LPQUERY_SERVICE_CONFIGA lpConfiguration;   /* 4096-byte block */
-    LPSERVICE_DESCRIPTIONA lpDescription;      /* 4096-byte block */
+    LPQUERY_SERVICE_CONFIGA lpConfiguration; /* 4096-byte block */
+    LPSERVICE_DESCRIPTIONA lpDescription;    /* 4096-byte block */
 } ServiceEntry;
 
 typedef struct ServiceTableRecord {

@@ -21,14 +21,9 @@
 #define LOGFONT_SIZE            60
 #define FONT_HEIGHT_PER_INCH    0.11111111f
 
-const TextFitSystemCalls TextFitSystemCallsDefault = {
-    MapDialogRect,
-    GetDC,
-    GetCurrentObject,
-    GetStockObject,
-    GetTextFaceA,
-    ReleaseDC
-};
+const TextFitSystemCalls TextFitSystemCallsDefault = { MapDialogRect,    GetDC,
+                                                       GetCurrentObject, GetStockObject,
+                                                       GetTextFaceA,     ReleaseDC };
 
 TextFitSystemCalls TextFitCalls = TextFitSystemCallsDefault;
 
@@ -48,7 +43,8 @@ int EllipsisCutIndex(const int *partialWidths, int fit, int ellipsisWidth)
     int k;
 
     for (k = 1; k <= ELLIPSIS_LOOK_BACK_MAX && k <= fit; k++) {
-        if (PartialWidth(partialWidths, fit) - PartialWidth(partialWidths, fit - k) >= ellipsisWidth) {
+        if (PartialWidth(partialWidths, fit) - PartialWidth(partialWidths, fit - k) >=
+            ellipsisWidth) {
             return fit - k;
         }
     }
@@ -80,7 +76,8 @@ int ClipStringToWidth(HWND hDlg, const char *text, int widthDialogUnits, char *o
     if (text == NULL) {
         text = "";
     }
-    ControllerLogAppend("\nClipping string to fit '%d' Dialog Units [if needed]...\n", widthDialogUnits);
+    ControllerLogAppend("\nClipping string to fit '%d' Dialog Units [if needed]...\n",
+                        widthDialogUnits);
 
     limitRect.left = 0;
     limitRect.top = 0;
@@ -124,7 +121,8 @@ int ClipStringToWidth(HWND hDlg, const char *text, int widthDialogUnits, char *o
         ControllerLogAppend("\nSwitching to \"System\" Font Face...\n");
         systemFont = TextFitCalls.pGetStockObject(SYSTEM_FONT);
         if (systemFont == NULL) {
-            ControllerLogAppend("\nGetStockObject(SYSTEM_FONT) failed (%d).\n", (int)GetLastError());
+            ControllerLogAppend("\nGetStockObject(SYSTEM_FONT) failed (%d).\n",
+                                (int)GetLastError());
             goto cleanup;
         }
         SelectObject(hdc, systemFont);

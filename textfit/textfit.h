@@ -7,11 +7,11 @@
 
 /* At most this many characters of a text are measured and shown; the
    output buffer of ClipStringToWidth must hold CLIP_OUTPUT_SIZE bytes. */
-#define CLIP_TEXT_MAX     254
-#define CLIP_INPUT_SIZE   255
-#define CLIP_OUTPUT_SIZE  258
-#define CLIP_ELLIPSIS     "..."
-#define CLIP_FONT_FACE    "MS Sans Serif"
+#define CLIP_TEXT_MAX    254
+#define CLIP_INPUT_SIZE  255
+#define CLIP_OUTPUT_SIZE 258
+#define CLIP_ELLIPSIS    "..."
+#define CLIP_FONT_FACE   "MS Sans Serif"
 
 int SetFittedDlgItemText(HWND hDlg, int controlId, const char *text);
 int ClipStringToWidth(HWND hDlg, const char *text, int widthDialogUnits, char *output);
@@ -31,12 +31,12 @@ int MeasuringFontHeight(int pixelsPerInch);
    TextFitSystemCallsDefault; a test may put others in their place to make
    one of them fail, which the system never does for a live dialog. */
 typedef struct TextFitSystemCalls {
-    BOOL (WINAPI *pMapDialogRect)(HWND hDlg, LPRECT lpRect);
-    HDC (WINAPI *pGetDC)(HWND hWnd);
-    HGDIOBJ (WINAPI *pGetCurrentObject)(HDC hdc, UINT type);
-    HGDIOBJ (WINAPI *pGetStockObject)(int i);
-    int (WINAPI *pGetTextFaceA)(HDC hdc, int c, LPSTR lpName);
-    int (WINAPI *pReleaseDC)(HWND hWnd, HDC hDC);
+    BOOL(WINAPI *pMapDialogRect)(HWND hDlg, LPRECT lpRect);
+    HDC(WINAPI *pGetDC)(HWND hWnd);
+    HGDIOBJ(WINAPI *pGetCurrentObject)(HDC hdc, UINT type);
+    HGDIOBJ(WINAPI *pGetStockObject)(int i);
+    int(WINAPI *pGetTextFaceA)(HDC hdc, int c, LPSTR lpName);
+    int(WINAPI *pReleaseDC)(HWND hWnd, HDC hDC);
 } TextFitSystemCalls;
 
 extern TextFitSystemCalls TextFitCalls;

@@ -20,7 +20,8 @@ int main(int argc, char **argv)
     HWND dialog = NULL;
     for (int i = 0; i < 600 && !dialog; i++) {
         dialog = FindWindowA(NULL, "Quorvex Controller");
-        if (!dialog) Sleep(100);
+        if (!dialog)
+            Sleep(100);
     }
     if (!dialog) {
         fprintf(stderr, "the controller's dialog is not open\n");
@@ -29,10 +30,10 @@ int main(int argc, char **argv)
     HWND list = GetDlgItem(dialog, IDC_SERVICES_LIST);
     DWORD_PTR result = 0;
     if (!SendMessageTimeoutA(list, LB_SETCURSEL, (WPARAM)row, 0, SMTO_NORMAL, 30000, &result) ||
-        !SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SERVICES_LIST, LBN_SELCHANGE), (LPARAM)list,
-                             SMTO_NORMAL, 30000, &result) ||
-        !SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), (LPARAM)GetDlgItem(dialog, button),
-                             SMTO_NORMAL, 30000, &result)) {
+        !SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SERVICES_LIST, LBN_SELCHANGE),
+                             (LPARAM)list, SMTO_NORMAL, 30000, &result) ||
+        !SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                             (LPARAM)GetDlgItem(dialog, button), SMTO_NORMAL, 30000, &result)) {
         fprintf(stderr, "the dialog did not answer\n");
         return 1;
     }

@@ -5,6 +5,8 @@
 #ifndef QVX_TESTS_GTEST_QUIET_DEBUGGER_H
 #define QVX_TESTS_GTEST_QUIET_DEBUGGER_H
 #include <windows.h>
-static inline void QvxQuietDebugString(const char *) {}
+static inline void QvxQuietDebugString(const char *)
+{
+}
 #define OutputDebugStringA QvxQuietDebugString
 #endif

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-std::string ReadControllerLog();        // C:\www\suite-data\controller.log, "\n" line ends
-void OpenFreshControllerLog();          // the log opened anew (truncated) for a test of its lines
-HWND CreateControllerDialog();          // modeless, template 101 with ControllerDialogProc
-HWND CreateBareDialog();                // the same template with a procedure that does nothing
-void DestroyControllerDialog(HWND dialog);   // WM_DESTROY tears down; drains the quit message
+std::string ReadControllerLog(); // C:\www\suite-data\controller.log, "\n" line ends
+void OpenFreshControllerLog();   // the log opened anew (truncated) for a test of its lines
+HWND CreateControllerDialog();   // modeless, template 101 with ControllerDialogProc
+HWND CreateBareDialog();         // the same template with a procedure that does nothing
+void DestroyControllerDialog(HWND dialog); // WM_DESTROY tears down; drains the quit message
 std::string DialogItemText(HWND dialog, int id);
 std::string ListBoxText(HWND dialog, int id, int row);
 std::vector<std::string> ListBoxTexts(HWND dialog, int id);
-std::string HexText(DWORD value);       // "%#010x", as the log writes numbers of flags
-std::string StatusBlock(const SERVICE_STATUS_PROCESS &status);   // the status query's log block
-std::string ExpectedText(const char *name);   // tests/expected/NAME, copied beside the test programs
+std::string HexText(DWORD value); // "%#010x", as the log writes numbers of flags
+std::string StatusBlock(const SERVICE_STATUS_PROCESS &status); // the status query's log block
+std::string ExpectedText(const char *name); // tests/expected/NAME, copied beside the test programs
 // Handles a process holds below 0x800, probed by duplication (GetProcessHandleCount answers 0 under Wine).
 int CountHandles(HANDLE process);
 bool WriteWholeFile(const std::string &path, const std::string &content);
@@ -24,11 +24,13 @@ bool WriteWholeFile(const std::string &path, const std::string &content);
 std::string Between(const std::string &text, const std::string &from, const std::string &to);
 
 // What the process writes to its standard output between Begin and End.
-class StdoutCapture {
-public:
+class StdoutCapture
+{
+  public:
     void Begin();
     std::string End();
-private:
+
+  private:
     int saved_ = -1;
 };
 #endif
