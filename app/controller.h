@@ -1,23 +1,9 @@
-/* The controller window: the diagnostic log every subsystem writes to,
-   the per-service progress dots, the dialog procedure, the service panel
-   display and the menu commands. */
+/* The controller window: the per-service progress dots, the poll timers,
+   the dialog procedure, the service panel display and the menu commands. */
 #ifndef QUORVEX_APP_CONTROLLER_H
 #define QUORVEX_APP_CONTROLLER_H
 
 #include <windows.h>
-#include <stdio.h>
-
-/* ControllerLog: \www\suite-data\controller.log on the current drive,
-   recreated at each start. Writes while the log is not open do nothing. */
-#define CONTROLLER_LOG_DIRECTORY "\\www\\suite-data"
-#define CONTROLLER_LOG_FILE      "\\controller.log"
-
-int ControllerLogOpen(void); /* 1 when the file could be created */
-int ControllerLogAppend(const char *format, ...);
-int ControllerLogAppendW(const wchar_t *format, ...);
-void ControllerLogFlush(void);
-void ControllerLogClose(void);   /* flushes, then closes */
-FILE *ControllerLogStream(void); /* null while not open */
 
 /* ProgressText: zero to 11 dots per ServiceIndex. */
 #define PROGRESS_TEXT_MAX 11

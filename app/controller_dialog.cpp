@@ -2,6 +2,7 @@
    list, the two families of poll timers with their progress dots, closing
    and tear-down. Everything runs here, on the dialog's thread. */
 #include "controller.h"
+#include "../log/log.h"
 
 #include <string.h>
 

@@ -2,6 +2,7 @@
    the browser, the command prompt and the Services console, all handed to
    the shell without waiting; Requery All, About and Exit. */
 #include "controller.h"
+#include "../log/log.h"
 
 #include <shellapi.h>
 #include <stdio.h>

@@ -31,6 +31,7 @@
 
 #include "bench_support.h"
 #include "app/controller.h"
+#include "log/log.h"
 #include "network/network.h"
 #include "services/services.h"
 #include "support/simulated_network.h"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/controller.h"
+#include "log/log.h"
 
 inline double Now()
 {

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../app/controller.h"
+#include "../log/log.h"
 #include "../paths/paths.h"
 
 char DotNetInstallRoot[DOTNET_PATH_SIZE];

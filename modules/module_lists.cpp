@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "modules.h"
-#include "../app/controller.h"
+#include "../log/log.h"
 #include "../network/network.h"
 #include "../res/resource.h"
 #include "../services/services.h"

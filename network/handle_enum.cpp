@@ -8,7 +8,7 @@
 #include <wchar.h>
 
 #include "network.h"
-#include "../app/controller.h"
+#include "../log/log.h"
 #include "../services/services.h"
 
 #define SYSTEM_HANDLE_INFORMATION_CLASS 16

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "network.h"
-#include "../app/controller.h"
+#include "../log/log.h"
 
 #define WALKER_ABANDONED ((LONG)-1)
 

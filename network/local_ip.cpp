@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "network.h"
-#include "../app/controller.h"
+#include "../log/log.h"
 
 #define IP_TABLE_PROBE_SIZE  28 /* the count and one row */
 #define IP_TYPE_TEXT_SIZE    22

@@ -8,7 +8,7 @@
 #include <string.h>
 
 #include "network.h"
-#include "../app/controller.h"
+#include "../log/log.h"
 #include "../services/services.h"
 
 ServiceEndpoints EndpointTable[4];

@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../app/controller.h"
+#include "../log/log.h"
 
 typedef struct RegistryTypeRow {
     DWORD type;

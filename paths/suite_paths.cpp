@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "../app/controller.h"
+#include "../log/log.h"
 
 SuitePathsRecord SuitePaths;
 

@@ -5,7 +5,7 @@
 
 #include <stdio.h>
 
-#include "../app/controller.h"
+#include "../log/log.h"
 
 #define PENDING_WARNING_FORMAT                                                                     \
     "\nWarning:\n'%s' Service exists, currently, in state that is neither "                        \

@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../app/controller.h"
+#include "../log/log.h"
 
 ServiceTableRecord ServiceTable = { NULL,
                                     {

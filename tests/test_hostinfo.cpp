@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <iphlpapi.h>
 #include "app/controller.h"
+#include "log/log.h"
 #include "hostinfo/hostinfo.h"
 #include "network/network.h"
 #include "paths/paths.h"

@@ -2,6 +2,7 @@
 // and menu templates and the manifest read back from the built QuorvexController.exe (tests/expected/).
 #include <gtest/gtest.h>
 #include "app/controller.h"
+#include "log/log.h"
 #include "network/network.h"
 #include "paths/paths.h"
 #include "services/services.h"

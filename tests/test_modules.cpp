@@ -3,6 +3,7 @@
 // emulation here no process can read another's module list).
 #include <gtest/gtest.h>
 #include "app/controller.h"
+#include "log/log.h"
 #include "modules/modules.h"
 #include "res/resource.h"
 #include "services/services.h"

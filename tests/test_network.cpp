@@ -2,6 +2,7 @@
 #include <winsock2.h>
 #include <gtest/gtest.h>
 #include "app/controller.h"
+#include "log/log.h"
 #include "network/network.h"
 #include "res/resource.h"
 #include "services/services.h"

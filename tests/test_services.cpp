@@ -2,6 +2,7 @@
 // poll timers, dots and Requery All, with the test service installed under the managed names.
 #include <gtest/gtest.h>
 #include "app/controller.h"
+#include "log/log.h"
 #include "res/resource.h"
 #include "services/services.h"
 #include "support/test_services.h"

@@ -3,6 +3,7 @@
 // with failing calls put in through the measuring's call table.
 #include <gtest/gtest.h>
 #include "app/controller.h"
+#include "log/log.h"
 #include "res/resource.h"
 #include "support/test_support.h"
 #include "textfit/textfit.h"

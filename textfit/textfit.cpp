@@ -7,7 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "../app/controller.h"
+#include "../log/log.h"
 
 /* One average character of the dialog font is four horizontal dialog
    units; the clipping rectangle is ten vertical units high. */

@@ -3,6 +3,7 @@
 #include <io.h>
 #include <stdio.h>
 #include "app/controller.h"
+#include "log/log.h"
 #include "res/resource.h"
 static std::string ReadWhole(const char *path, const char *mode)
 {

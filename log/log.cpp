@@ -1,7 +1,9 @@
 /* The ControllerLog: one buffered text stream, \www\suite-data\controller.log
    on the current drive, created anew at each start and written through one
    formatted append (and its wide twin). */
-#include "controller.h"
+#include "log.h"
+
+#include <windows.h>
 
 #include <stdarg.h>
 #include <stdlib.h>
