@@ -11,14 +11,22 @@
 #include "../res/resource.h"
 #include "../services/services.h"
 
-/* The size Module32First expects in dwSize: the ANSI MODULEENTRY32. */
+ModuleListsRecord ModuleLists;
+
+/* The size Module32First expects in dwSize: the ANSI MODULEENTRY32 of the
+   program's own kind. */
+#ifdef _WIN64
+#define MODULE_ENTRY_SIZE ((DWORD)sizeof(MODULEENTRY32))
+
+const ModuleWalkCalls ModuleWalkCallsDefault = { SnapshotProcessModules, FirstProcessModule,
+                                                 NextProcessModule, CloseProcessModules };
+#else
 #define MODULE_ENTRY_SIZE 548
 typedef char ModuleEntrySizeCheck[sizeof(MODULEENTRY32) == MODULE_ENTRY_SIZE ? 1 : -1];
 
-ModuleListsRecord ModuleLists;
-
 const ModuleWalkCalls ModuleWalkCallsDefault = { CreateToolhelp32Snapshot, Module32First,
                                                  Module32Next, CloseHandle };
+#endif
 ModuleWalkCalls ModuleCalls = ModuleWalkCallsDefault;
 
 /* Tested in this order; a name that begins with one of them is a suite

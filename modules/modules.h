@@ -27,10 +27,12 @@ typedef struct ModuleListsRecord {
 /* Rewritten in place by every FillModuleLists. */
 extern ModuleListsRecord ModuleLists;
 
-/* The Tool Help calls of the module walk, reached through one record. The
-   program uses ModuleWalkCallsDefault (the system's CreateToolhelp32Snapshot,
-   Module32First, Module32Next and CloseHandle); tests put simulated ones in
-   their place where the system cannot produce a case. */
+/* The calls of the module walk, reached through one record. The program
+   uses ModuleWalkCallsDefault: the 32-bit program the system's Tool Help
+   calls (CreateToolhelp32Snapshot, Module32First, Module32Next and
+   CloseHandle), the 64-bit program the process module walk below, which
+   takes the same arguments and answers the same way. Tests put simulated
+   ones in their place where the system cannot produce a case. */
 typedef struct ModuleWalkCalls {
     HANDLE(WINAPI *pCreateToolhelp32Snapshot)(DWORD dwFlags, DWORD th32ProcessID);
     BOOL(WINAPI *pModule32First)(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
@@ -40,6 +42,16 @@ typedef struct ModuleWalkCalls {
 
 extern ModuleWalkCalls ModuleCalls;
 extern const ModuleWalkCalls ModuleWalkCallsDefault;
+
+/* The process module walk: a snapshot of the modules of a 64-bit or a
+   32-bit process (EnumProcessModulesEx with LIST_MODULES_ALL, the names read
+   at once), walked and closed like a Tool Help snapshot. The snapshot fails
+   with INVALID_HANDLE_VALUE and the system's error number; the walk fails
+   with ERROR_NO_MORE_FILES after the last module. */
+HANDLE WINAPI SnapshotProcessModules(DWORD dwFlags, DWORD th32ProcessID);
+BOOL WINAPI FirstProcessModule(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
+BOOL WINAPI NextProcessModule(HANDLE hSnapshot, LPMODULEENTRY32 lpme);
+BOOL WINAPI CloseProcessModules(HANDLE hSnapshot);
 
 int FillModuleLists(HWND hDlg);
 int EnumerateProcessModules(DWORD processId);

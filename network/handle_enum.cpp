@@ -1,6 +1,6 @@
 /* The fallback mapping: the system handle table walked for the file handles
    of running services, each one named and, for the TCP and UDP devices,
-   asked for its local address; and the debug privilege the walk needs. */
+   asked for its local address. */
 #include <winsock2.h>
 #include <windows.h>
 #include <stdlib.h>
@@ -26,7 +26,6 @@ static const BYTE FileObjectTypeNumbers[2] = { 26, 28 };
 
 #define SERVICE_PROCESS_ACCESS  0x450   /* query information, duplicate handles, read memory */
 #define DUPLICATE_HANDLE_ACCESS 0xF0000 /* STANDARD_RIGHTS_REQUIRED */
-#define DEBUG_TOKEN_ACCESS      0x28    /* TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY */
 
 #define IOCTL_TDI_QUERY_INFORMATION   0x210012
 #define TDI_QUERY_ADDRESS_INFO        3
@@ -343,42 +342,6 @@ static int WalkHandleTable(HandleWalker *walker)
     Walk.nextEntry = Walk.count;
     Walk.nextService = 0;
     return 1;
-}
-
-int EnableDebugPrivilege(void)
-{
-    HANDLE token = NULL;
-    TOKEN_PRIVILEGES privileges;
-    DWORD returned = 0;
-    BOOL adjusted;
-    int ok = 0;
-
-    if (!OpenProcessToken(GetCurrentProcess(), DEBUG_TOKEN_ACCESS, &token)) {
-        ControllerLogAppend("OpenProcessToken () failed (%d).\n", (int)GetLastError());
-        return 0;
-    }
-    memset(&privileges, 0, sizeof(privileges));
-    privileges.PrivilegeCount = 1;
-    if (!LookupPrivilegeValueA(NULL, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
-        ControllerLogAppend("LookupPrivilegeValue () failed (%d).\n", (int)GetLastError());
-        goto cleanup;
-    }
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    adjusted =
-        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, &returned);
-    if (!adjusted) {
-        ControllerLogAppend("AdjustTokenPrivileges () failed (%d).\n", (int)GetLastError());
-        goto cleanup;
-    }
-    if (GetLastError() == ERROR_NOT_ALL_ASSIGNED) {
-        ControllerLogAppend("AdjustTokenPrivileges () failed (%s).\n", "ERROR_NOT_ALL_ASSIGNED");
-        goto cleanup;
-    }
-    ok = 1;
-
-cleanup:
-    CloseHandle(token);
-    return ok;
 }
 
 int MapEndpointsByHandles(void)
