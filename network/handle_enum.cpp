@@ -231,13 +231,14 @@ static int QueryTdiAddress(HandleWalker *walker, const NetworkSystemCalls *calls
         goto cleanup;
     }
     /* The cancel can block as long as the request itself: the guard covers
-       the waits for a pending answer too. */
+       the waits for a pending answer too, and allows for them. */
     BeginGuardedQuery(walker);
     status = deviceControl(handle, event, NULL, NULL, &block->ioStatus, IOCTL_TDI_QUERY_INFORMATION,
                            block->request, TDI_REQUEST_SIZE, block->answer, TDI_ANSWER_SIZE);
     error = GetLastError();
     if (status == NT_STATUS_PENDING) {
-        AllowGuardedQuery(walker, TDI_COMPLETION_WAIT_MS + TDI_CANCEL_WAIT_MS);
+        AllowGuardedQuery(walker,
+                          TDI_COMPLETION_WAIT_MS + TDI_CANCEL_WAIT_MS + HANDLE_QUERY_LIMIT_MS);
         status = AwaitTdiCompletion(calls, handle, event, block, &inUse);
     }
     owner = EndGuardedQuery(walker);

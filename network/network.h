@@ -107,9 +107,9 @@ extern const NetworkSystemCalls NetworkSystemCallsDefault;
    come back. */
 #define STALLED_WALKERS_MAX              16
 /* A transport query answered with STATUS_PENDING: waited for this long,
-   then cancelled and waited for once more. The guard of that query gives
-   it both waits besides its limit, and still covers the cancel, which a
-   driver can hold. */
+   then cancelled and waited for once more. The guard of that query allows
+   it both waits and one more full limit, and still covers the cancel,
+   which a driver can hold. */
 #define TDI_COMPLETION_WAIT_MS           250
 #define TDI_CANCEL_WAIT_MS               250
 /* At tear-down the parked walker is waited for this long; one that does
