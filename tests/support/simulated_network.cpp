@@ -128,18 +128,21 @@ HANDLE WINAPI MakeEvent(LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL signal
     return NULL;
 }
 
+// Entries of 16 bytes: process id, type, flags, handle, object, access.
 LONG NTAPI QuerySystem(ULONG kind, PVOID table, ULONG length, PULONG returned)
 {
-    std::vector<DWORD> entries; // 16 bytes each: process id, type and handle, object, access
-    for (const SimulatedHandle &handle : Net->handles) {
-        entries.push_back(handle.processId);
-        entries.push_back((handle.typeNumber ? handle.typeNumber : 28) | handle.handle << 16);
-        entries.push_back(0);
-        entries.push_back(0);
-    }
-    *returned = length;
-    if (kind != 16 || Fill(table, returned, entries.data(), Net->handles.size(), 16))
+    BYTE *entry = (BYTE *)table + sizeof(DWORD);
+    Net->tableSizes.push_back(length);
+    *returned = sizeof(DWORD) + 16 * Net->handles.size();
+    if (kind != 16 || length < *returned)
         return (LONG)0xC0000004;
+    *(DWORD *)table = Net->handles.size();
+    for (const SimulatedHandle &handle : Net->handles) {
+        memcpy(entry, &handle.processId, sizeof(DWORD));
+        entry[4] = handle.typeNumber ? handle.typeNumber : 28;
+        memcpy(entry + 6, &handle.handle, sizeof(USHORT));
+        entry += 16;
+    }
     return 0;
 }
 
