@@ -213,8 +213,10 @@ INT_PTR CALLBACK ControllerDialogProc(HWND hDlg, UINT message, WPARAM wParam, LP
     case WM_DESTROY:
         KillAllPollTimers(hDlg);
         ServiceTableClose();
-        EndHandleWalker();
+        /* The log is complete before the wait for the walker, which a driver
+           can hold for its bound. */
         ControllerLogClose();
+        EndHandleWalker();
         PostQuitMessage(0);
         return FALSE;
     default:

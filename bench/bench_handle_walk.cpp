@@ -7,7 +7,7 @@
 // in place) and, for the TCP and UDP devices, the transport query; no
 // walker, no guard, no log. Both run against the simulated system of
 // tests/support (tests/support/simulated_network.h), whose calls are the
-// same for both and checked after each walk.
+// same for both and counted (counted_network.h) and checked after each walk.
 //
 // The walker is kept parked between walks for the program's life, so what
 // the user sees after the first mapping is a walk on a parked walker: that
@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "counted_network.h"
 #include "app/controller.h"
 #include "log/log.h"
 #include "network/network.h"
@@ -86,7 +87,7 @@ struct ProcessPlan {
 
 SimulatedHandle MakeHandle(DWORD pid, BYTE type, USHORT value, const wchar_t *name)
 {
-    SimulatedHandle h;
+    SimulatedHandle h = SimulatedHandle();
     h.processId = pid;
     h.typeNumber = type;
     h.handle = value;
@@ -135,7 +136,7 @@ void BuildHandleTable(SimulatedNetwork *system, size_t entries)
             for (int k = 0; k < row.count; k++) {
                 SimulatedHandle h = MakeHandle(p.pid, row.type, 0, row.name);
                 if (row.address != NULL) {
-                    h.address = inet_addr(row.address);
+                    h.address = row.address;
                     h.port = (USHORT)(row.firstPort + k);
                 }
                 own.push_back(h);
@@ -181,18 +182,13 @@ void SetService(int i, int installed, DWORD state, DWORD pid)
 
 void ClearRecordings(SimulatedNetwork *system)
 {
-    system->lookups.clear();
-    system->handleTableLengths.clear();
+    system->tableSizes.clear();
     system->openedProcesses.clear();
-    system->duplicatedHandles.clear();
-    system->namedHandles.clear();
-    system->transportQueries.clear();
-    system->faults.clear();
 }
 
 // What one walk made the system do, to check that both sides did the same.
 struct WalkCalls {
-    size_t opened, duplicated, named, transport, faults;
+    size_t opened, duplicated, named, transport;
     int openObjects;
     ServiceEndpoints endpoints[SERVICE_COUNT];
 };
@@ -201,10 +197,9 @@ WalkCalls Observed(const SimulatedNetwork &system, const ServiceEndpoints endpoi
 {
     WalkCalls calls;
     calls.opened = system.openedProcesses.size();
-    calls.duplicated = system.duplicatedHandles.size();
-    calls.named = system.namedHandles.size();
-    calls.transport = system.transportQueries.size();
-    calls.faults = system.faults.size();
+    calls.duplicated = CallCounts().duplicated;
+    calls.named = CallCounts().named;
+    calls.transport = CallCounts().transport;
     calls.openObjects = system.openObjects;
     memcpy(calls.endpoints, endpoints, sizeof(calls.endpoints));
     return calls;
@@ -213,8 +208,8 @@ WalkCalls Observed(const SimulatedNetwork &system, const ServiceEndpoints endpoi
 bool SameCalls(const WalkCalls &a, const WalkCalls &b)
 {
     return a.opened == b.opened && a.duplicated == b.duplicated && a.named == b.named &&
-           a.transport == b.transport && a.faults == 0 && b.faults == 0 && a.openObjects == 0 &&
-           b.openObjects == 0 && memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
+           a.transport == b.transport && a.openObjects == 0 && b.openObjects == 0 &&
+           memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
 }
 
 // --- The bare loop ---------------------------------------------------------
@@ -279,10 +274,10 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
     BYTE probe[8];
     ULONG length = sizeof(probe);
     BYTE *buffer = probe;
-    LONG status = SimulatedNtQueryObject(duplicate, 1, probe, sizeof(probe), &length);
+    LONG status = CountedNtQueryObject(duplicate, 1, probe, sizeof(probe), &length);
     if (status == (LONG)0x80000005) {
         buffer = (BYTE *)malloc(length);
-        status = buffer ? SimulatedNtQueryObject(duplicate, 1, buffer, length, &length) : -1;
+        status = buffer ? CountedNtQueryObject(duplicate, 1, buffer, length, &length) : -1;
     }
     const BareName *name = (const BareName *)buffer;
     if (status >= 0 && buffer != NULL &&
@@ -295,9 +290,8 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
         memcpy(request + 16, &queryType, sizeof(queryType));
         HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
         if (event != NULL) {
-            status =
-                SimulatedNtDeviceIoControlFile(duplicate, event, NULL, NULL, &io, 0x210012, request,
-                                               sizeof(request), answer, sizeof(answer));
+            status = CountedNtDeviceIoControlFile(duplicate, event, NULL, NULL, &io, 0x210012,
+                                                  request, sizeof(request), answer, sizeof(answer));
             CloseHandle(event);
             ServiceEndpoints &record = endpoints[service];
             if (status == 0 && record.count < ENDPOINT_SLOTS) {
@@ -324,14 +318,14 @@ void BareHandleWalk(ServiceEndpoints endpoints[SERVICE_COUNT])
     BYTE *table = (BYTE *)malloc(length);
     if (table == NULL)
         return;
-    LONG status = SimulatedNtQuerySystemInformation(16, table, length, &returned);
+    LONG status = CountedNtQuerySystemInformation(16, table, length, &returned);
     if (status == (LONG)0xC0000004) {
         free(table);
         length = returned;
         table = (BYTE *)malloc(length);
         if (table == NULL)
             return;
-        status = SimulatedNtQuerySystemInformation(16, table, length, &returned);
+        status = CountedNtQuerySystemInformation(16, table, length, &returned);
     }
     if (status == 0) {
         BareEnableDebugPrivilege();
@@ -373,8 +367,8 @@ bool WalkerParked()
 // made the calls of the reference walk.
 double TimedWalk(SimulatedNetwork *system, bool product, const WalkCalls *expected, int *mismatches)
 {
+    InstallCountedNetwork(system);
     ClearRecordings(system);
-    InstallSimulatedNetwork(system);
     ServiceEndpoints endpoints[SERVICE_COUNT];
     memset(endpoints, 0, sizeof(endpoints));
     memset(EndpointTable, 0, sizeof(EndpointTable));
@@ -405,7 +399,7 @@ int main(int argc, char **argv)
     if (rounds < 1)
         rounds = 1;
 
-    SimulatedNetwork system;
+    SimulatedNetwork system = SimulatedNetwork();
     BuildHandleTable(&system, entries);
     SetService(0, 1, SERVICE_RUNNING, ApachePid);
     SetService(1, 1, SERVICE_RUNNING, MySqlPid);
@@ -424,8 +418,8 @@ int main(int argc, char **argv)
     int mismatches = 0;
     ServiceEndpoints reference[SERVICE_COUNT];
     memset(reference, 0, sizeof(reference));
+    InstallCountedNetwork(&system);
     ClearRecordings(&system);
-    InstallSimulatedNetwork(&system);
     BareHandleWalk(reference);
     WalkCalls expected = Observed(system, reference);
 

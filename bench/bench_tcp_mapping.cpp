@@ -44,7 +44,7 @@
 #include "network/network.h"
 #include "services/services.h"
 #include "support/test_services.h"
-#include "support/simulated_network.h"
+#include "counted_network.h"
 
 namespace
 {
@@ -265,8 +265,8 @@ bool BenchConnections(long connections, int rounds)
 void BenchSimulatedTable(long connections, int rounds)
 {
     const DWORD webPid = 1200, databasePid = 1300, stoppedPid = 1400;
-    SimulatedNetwork system;
-    system.tcpTableAvailable = true;
+    SimulatedNetwork system = SimulatedNetwork();
+    system.hasTcpTable = true;
     for (int k = 0; k < 40; k++) {
         system.tcpRows.push_back(
             SimulatedTcpRow(MIB_TCP_STATE_ESTAB, "10.0.0.2", (USHORT)(1024 + k), 500 + 4 * k));
@@ -294,9 +294,8 @@ void BenchSimulatedTable(long connections, int rounds)
     int mismatches = 0;
     for (int round = -1; round < rounds; round++) { // round -1: the warm-up of both
         for (int turn = 0; turn < 2; turn++) {
-            system.lookups.clear();
-            system.tcpTableSizes.clear();
-            InstallSimulatedNetwork(&system);
+            system.tableSizes.clear();
+            InstallCountedNetwork(&system);
             ServiceEndpoints endpoints[SERVICE_COUNT];
             bool product = (turn == 0) == (round % 2 == 0);
             double start = 0, elapsed = 0;
@@ -313,13 +312,12 @@ void BenchSimulatedTable(long connections, int rounds)
                 elapsed = Now() - start;
             }
             static ServiceEndpoints reference[SERVICE_COUNT];
-            static std::vector<DWORD> referenceSizes;
+            static std::vector<ULONG> referenceSizes;
             if (round == -1 && turn == 0) {
                 memcpy(reference, endpoints, sizeof(reference));
-                referenceSizes = system.tcpTableSizes;
+                referenceSizes = system.tableSizes;
             } else if (memcmp(reference, endpoints, sizeof(reference)) != 0 ||
-                       system.tcpTableSizes != referenceSizes || system.lookups.size() != 1 ||
-                       !system.faults.empty()) {
+                       system.tableSizes != referenceSizes || CallCounts().lookups != 1) {
                 mismatches++;
             }
             if (round >= 0)

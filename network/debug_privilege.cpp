@@ -27,8 +27,8 @@ int EnableDebugPrivilege(void)
         goto cleanup;
     }
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    adjusted =
-        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, &returned);
+    adjusted = NetworkCalls.pAdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges),
+                                                   NULL, &returned);
     if (!adjusted) {
         ControllerLogAppend("AdjustTokenPrivileges () failed (%d).\n", (int)GetLastError());
         goto cleanup;

@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "network.h"
+#include "../paths/paths.h"
 #include "../res/resource.h"
 #include "../services/services.h"
 #include "../textfit/textfit.h"
@@ -32,9 +33,9 @@ int ShowServiceEndpoints(HWND hDlg, int serviceIndex)
         snprintf(endpoint, sizeof(endpoint), "%s:%d [%s]", dotted, (int)record->slots[i].port,
                  classText);
         /* Five endpoints of at most 31 characters and four ", " fit. */
-        strncat(field, endpoint, sizeof(field) - strlen(field) - 1);
+        AppendBoundedText(field, sizeof(field), endpoint, 1);
         if (count > 1 && i < count - 1) {
-            strncat(field, ", ", sizeof(field) - strlen(field) - 1);
+            AppendBoundedText(field, sizeof(field), ", ", 1);
         }
     }
     SetFittedDlgItemText(hDlg, IDC_IP_AND_PORT, field);

@@ -91,6 +91,7 @@ typedef struct HandleWalk {
     DWORD count;
     DWORD nextEntry;
     int nextService;
+    LONG stuck; /* the queries stuck that stopped the walk, or 0 */
     int bTakesPart[SERVICE_COUNT];
     DWORD dwProcessId[SERVICE_COUNT];
     NetworkSystemCalls calls;
@@ -223,19 +224,23 @@ static int QueryTdiAddress(HandleWalker *walker, const NetworkSystemCalls *calls
     }
     memset(block, 0, sizeof(TdiQueryBlock));
     memcpy(block->request + TDI_REQUEST_QUERY_TYPE_OFFSET, &queryType, sizeof(queryType));
-    event = CreateEventA(NULL, TRUE, FALSE, NULL);
+    event = calls->pCreateEventA(NULL, TRUE, FALSE, NULL);
     if (event == NULL) {
         ControllerLogAppend("\nCreateEvent() failed(%d).\n", (int)GetLastError());
         goto cleanup;
     }
+    /* The cancel can block as long as the request itself: the guard covers
+       the waits for a pending answer too, and allows for them. */
     BeginGuardedQuery(walker);
     status = deviceControl(handle, event, NULL, NULL, &block->ioStatus, IOCTL_TDI_QUERY_INFORMATION,
                            block->request, TDI_REQUEST_SIZE, block->answer, TDI_ANSWER_SIZE);
     error = GetLastError();
-    owner = EndGuardedQuery(walker);
     if (status == NT_STATUS_PENDING) {
+        AllowGuardedQuery(walker,
+                          TDI_COMPLETION_WAIT_MS + TDI_CANCEL_WAIT_MS + HANDLE_QUERY_LIMIT_MS);
         status = AwaitTdiCompletion(calls, handle, event, block, &inUse);
     }
+    owner = EndGuardedQuery(walker);
     if (!owner) {
         goto cleanup;
     }
@@ -331,7 +336,8 @@ static int WalkHandleTable(HandleWalker *walker)
             /* Should this handle stall, the next walker goes on after it. */
             Walk.nextEntry = k;
             Walk.nextService = i + 1;
-            if (HandleQueriesStuck()) {
+            Walk.stuck = HandleQueriesStuck();
+            if (Walk.stuck > 0) {
                 return 1;
             }
             if (!ExamineServiceHandle(walker, entry->ProcessId, entry->Handle, i)) {
@@ -406,6 +412,7 @@ int MapEndpointsByHandles(void)
     Walk.count = count;
     Walk.nextEntry = 0;
     Walk.nextService = 0;
+    Walk.stuck = 0;
     Walk.calls = NetworkCalls;
     takingPart = 0;
     for (i = 0; i < SERVICE_COUNT; i++) {
@@ -414,13 +421,16 @@ int MapEndpointsByHandles(void)
         takingPart += Walk.bTakesPart[i];
     }
     /* With no running service no handle can be a candidate. A walk that
-       stops unfinished, too many queries being stuck, says so. */
+       stops unfinished, too many queries being stuck, says how many stopped
+       it; one that could not start has logged why. */
     ok = 1;
-    if (takingPart > 0 && count > 0 &&
-        (!RunHandleWalk(WalkHandleTable) || Walk.nextEntry < Walk.count)) {
-        ControllerLogAppend("\nHandle walk stopped, %d queries stuck.\n",
-                            (int)StalledHandleWalkers());
-        ok = 0;
+    if (takingPart > 0 && count > 0) {
+        if (!RunHandleWalk(WalkHandleTable)) {
+            ok = 0;
+        } else if (Walk.nextEntry < Walk.count) {
+            ControllerLogAppend("\nHandle walk stopped, %d queries stuck.\n", (int)Walk.stuck);
+            ok = 0;
+        }
     }
     Walk.entries = NULL;
     Walk.count = 0;

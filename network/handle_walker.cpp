@@ -26,6 +26,7 @@ struct HandleWalker {
     HANDLE hDoneEvent;
     volatile LONG lQuerySerial;
     volatile DWORD dwQueryStart;
+    volatile DWORD dwQueryAllowance; /* time given besides the limit */
     volatile LONG lState;
     HandleWalkFunction walk;
 };
@@ -40,7 +41,11 @@ typedef struct LeftRequest {
 static HandleWalker *CurrentWalker;  /* parked between walks */
 static volatile LONG StalledQueries; /* given-up walkers and left requests */
 static volatile LONG WalkerThreads;
-static LeftRequest LeftRequests[2 * STALLED_WALKERS_MAX];
+/* No walk makes a query once STALLED_WALKERS_MAX are stuck, and each query
+   adds at most one (a walker given up or a request left; a given-up walker
+   that leaves its request on the way out stops counting as a walker), so
+   no more requests than that are ever left at once. */
+static LeftRequest LeftRequests[STALLED_WALKERS_MAX];
 static volatile LONG LeftRequestsLock;
 
 LONG StalledHandleWalkers(void)
@@ -58,9 +63,11 @@ int HandleWalkerParked(void)
     return CurrentWalker != NULL && CurrentWalker->lState == WALKER_PARKED ? 1 : 0;
 }
 
-int HandleQueriesStuck(void)
+LONG HandleQueriesStuck(void)
 {
-    return StalledQueries >= STALLED_WALKERS_MAX ? 1 : 0;
+    LONG stuck = StalledQueries;
+
+    return stuck >= STALLED_WALKERS_MAX ? stuck : 0;
 }
 
 int WalkerAbandoned(HandleWalker *walker)
@@ -71,8 +78,16 @@ int WalkerAbandoned(HandleWalker *walker)
 void BeginGuardedQuery(HandleWalker *walker)
 {
     if (walker != NULL) {
+        walker->dwQueryAllowance = 0;
         walker->dwQueryStart = GetTickCount();
         InterlockedIncrement(&walker->lQuerySerial);
+    }
+}
+
+void AllowGuardedQuery(HandleWalker *walker, DWORD milliseconds)
+{
+    if (walker != NULL) {
+        walker->dwQueryAllowance = milliseconds;
     }
 }
 
@@ -103,7 +118,7 @@ void LeaveRequestWithDriver(HANDLE event, void *block)
 
     InterlockedIncrement(&StalledQueries);
     LockLeftRequests();
-    for (i = 0; i < 2 * STALLED_WALKERS_MAX; i++) {
+    for (i = 0; i < STALLED_WALKERS_MAX; i++) {
         if (LeftRequests[i].event == NULL) {
             LeftRequests[i].event = event;
             LeftRequests[i].block = block;
@@ -119,7 +134,7 @@ static void ReclaimCompletedRequests(void)
     int i;
 
     LockLeftRequests();
-    for (i = 0; i < 2 * STALLED_WALKERS_MAX; i++) {
+    for (i = 0; i < STALLED_WALKERS_MAX; i++) {
         if (LeftRequests[i].event != NULL &&
             WaitForSingleObject(LeftRequests[i].event, 0) == WAIT_OBJECT_0) {
             CloseHandle(LeftRequests[i].event);
@@ -139,22 +154,21 @@ static DWORD WINAPI HandleWalkerMain(LPVOID parameter)
     for (;;) {
         WaitForSingleObject(walker->hStartEvent, INFINITE);
         if (walker->lState == WALKER_ENDING) {
-            /* Ended at tear-down: the record stays with the mapping. */
-            InterlockedDecrement(&WalkerThreads);
-            return 0;
+            break;
         }
         if (!walker->walk(walker)) {
+            /* Given up while in a query and back now. */
+            InterlockedDecrement(&StalledQueries);
             break;
         }
         InterlockedExchange(&walker->lState, WALKER_PARKED);
         SetEvent(walker->hDoneEvent);
     }
-    /* Given up while in a query and back now: the mapping has let go of
-       this record. */
+    /* Ended at tear-down or given up: the mapping has let go of this
+       record. */
     CloseHandle(walker->hStartEvent);
     CloseHandle(walker->hDoneEvent);
     free(walker);
-    InterlockedDecrement(&StalledQueries);
     InterlockedDecrement(&WalkerThreads);
     return 0;
 }
@@ -178,13 +192,19 @@ static HandleWalker *StartHandleWalker(void)
     HandleWalker *walker = (HandleWalker *)malloc(sizeof(HandleWalker));
 
     if (walker == NULL) {
+        ControllerLogAppend("\nCould not allocate memory with malloc(%d).\n",
+                            (int)sizeof(HandleWalker));
         return NULL;
     }
     memset(walker, 0, sizeof(HandleWalker));
     walker->lState = WALKER_PARKED;
-    walker->hStartEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    walker->hDoneEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (walker->hStartEvent != NULL && walker->hDoneEvent != NULL) {
+    walker->hStartEvent = NetworkCalls.pCreateEventA(NULL, FALSE, FALSE, NULL);
+    if (walker->hStartEvent != NULL) {
+        walker->hDoneEvent = NetworkCalls.pCreateEventA(NULL, FALSE, FALSE, NULL);
+    }
+    if (walker->hDoneEvent == NULL) {
+        ControllerLogAppend("\nCreateEvent() failed(%d).\n", (int)GetLastError());
+    } else {
         InterlockedIncrement(&WalkerThreads);
         walker->hThread = CreateThread(NULL, 0, HandleWalkerMain, walker, 0, NULL);
         if (walker->hThread == NULL) {
@@ -209,9 +229,8 @@ int RunHandleWalk(HandleWalkFunction walk)
 
     ReclaimCompletedRequests();
     for (;;) {
-        if (HandleQueriesStuck()) {
-            return 0;
-        }
+        /* Even with too many queries stuck a walker starts: the walk itself
+           stops before its first query and tells how many. */
         if (CurrentWalker == NULL) {
             CurrentWalker = StartHandleWalker();
         }
@@ -233,34 +252,40 @@ int RunHandleWalk(HandleWalkFunction walk)
             }
             limit = stalls >= HANDLE_QUERY_STALLS_BEFORE_SHORT ? HANDLE_QUERY_SHORT_LIMIT_MS
                                                                : HANDLE_QUERY_LIMIT_MS;
-            if (GetTickCount() - walker->dwQueryStart < limit) {
+            if (GetTickCount() - walker->dwQueryStart < limit + walker->dwQueryAllowance) {
                 continue;
             }
             /* Once the serial is swapped the walker may come back, free its
                record and end at any moment: what the give-up needs is
-               copied, and the stall counted, before. */
+               copied before. The stall is counted only once the swap has
+               succeeded, so that the walker, should it have left the query
+               meanwhile, never sees one stall too many; it checks nothing
+               once given up. */
             thread = walker->hThread;
-            InterlockedIncrement(&StalledQueries);
             if (InterlockedCompareExchange(&walker->lQuerySerial, WALKER_ABANDONED, serial) ==
                 serial) {
+                InterlockedIncrement(&StalledQueries);
                 CloseHandle(thread);
                 CurrentWalker = NULL;
                 stalls++;
                 break;
             }
-            InterlockedDecrement(&StalledQueries);
         }
     }
 }
 
 void EndHandleWalker(void)
 {
+    HANDLE thread;
+
     if (CurrentWalker == NULL) {
         return;
     }
+    /* The walker frees its record as it ends, at any moment once told. */
+    thread = CurrentWalker->hThread;
     InterlockedExchange(&CurrentWalker->lState, WALKER_ENDING);
     SetEvent(CurrentWalker->hStartEvent);
-    WaitForSingleObject(CurrentWalker->hThread, INFINITE);
-    FreeWalkerRecord(CurrentWalker);
     CurrentWalker = NULL;
+    WaitForSingleObject(thread, HANDLE_WALKER_END_WAIT_MS);
+    CloseHandle(thread);
 }

@@ -58,12 +58,12 @@ extern LocalIpListRecord LocalIpList;
 int ReadLocalIpAddresses(void);
 
 /* The system functions the mapping and the address list reach through one
-   layer: the run-time lookup of procedures in loaded modules, the process
-   and handle calls of the handle walk, and the IPv4 address table. The
-   program uses NetworkSystemCallsDefault (GetModuleHandleA and
-   GetProcAddress, the kernel32 calls, the imported GetIpAddrTable); tests
-   put simulated ones in their place where the system cannot produce a
-   case. */
+   layer: the run-time lookup of procedures in loaded modules, the process,
+   handle, event and token calls of the handle walk, and the IPv4 address
+   table. The program uses NetworkSystemCallsDefault (GetModuleHandleA and
+   GetProcAddress, the kernel32 and advapi32 calls, the imported
+   GetIpAddrTable); tests put simulated ones in their place where the system
+   cannot produce a case. */
 typedef void (*NetworkProcedure)(void);
 typedef NetworkProcedure (*NetworkProcedureLookup)(const char *moduleName,
                                                    const char *procedureName);
@@ -77,6 +77,12 @@ typedef struct NetworkSystemCalls {
     BOOL(WINAPI *pCloseHandle)(HANDLE hObject);
     /* GetIpAddrTable, with the table as an untyped block. */
     DWORD(WINAPI *pGetIpAddrTable)(void *pIpAddrTable, PULONG pdwSize, BOOL bOrder);
+    BOOL(WINAPI *pAdjustTokenPrivileges)
+    (HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
+     PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
+    /* The events of the walker and of the transport queries. */
+    HANDLE(WINAPI *pCreateEventA)
+    (LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName);
 } NetworkSystemCalls;
 
 extern NetworkSystemCalls NetworkCalls;
@@ -101,9 +107,14 @@ extern const NetworkSystemCalls NetworkSystemCallsDefault;
    come back. */
 #define STALLED_WALKERS_MAX              16
 /* A transport query answered with STATUS_PENDING: waited for this long,
-   then cancelled and waited for once more. */
+   then cancelled and waited for once more. The guard of that query allows
+   it both waits and one more full limit, and still covers the cancel,
+   which a driver can hold. */
 #define TDI_COMPLETION_WAIT_MS           250
 #define TDI_CANCEL_WAIT_MS               250
+/* At tear-down the parked walker is waited for this long; one that does
+   not end (a driver holding its exit) is left to the process's exit. */
+#define HANDLE_WALKER_END_WAIT_MS        1000
 
 typedef struct HandleWalker HandleWalker;
 /* One walk, run on the walker; returns 0 when the walker was given up on
@@ -111,21 +122,25 @@ typedef struct HandleWalker HandleWalker;
 typedef int (*HandleWalkFunction)(HandleWalker *walker);
 
 /* Runs the walk on the parked walker (started first if there is none) and
-   watches its queries. Returns 1 when the walk returned, 0 when it stopped
-   because too many queries are stuck or no walker could be started. */
+   watches its queries. Returns 1 when the walk returned, 0 when no walker
+   could be started (the cause is logged). */
 int RunHandleWalk(HandleWalkFunction walk);
 /* Brackets a query that may block; EndGuardedQuery returns 1 while the
-   walker still owns the walk, 0 when it was given up. */
+   walker still owns the walk, 0 when it was given up. AllowGuardedQuery
+   gives the query in progress that much more time. */
 void BeginGuardedQuery(HandleWalker *walker);
+void AllowGuardedQuery(HandleWalker *walker, DWORD milliseconds);
 int EndGuardedQuery(HandleWalker *walker);
 int WalkerAbandoned(HandleWalker *walker);
 /* A transport request that neither completed nor was cancelled: its event
    and block stay with the driver, counted as stuck, and are freed once the
    event shows completion. */
 void LeaveRequestWithDriver(HANDLE event, void *block);
-/* 1 when STALLED_WALKERS_MAX queries are stuck. */
-int HandleQueriesStuck(void);
-/* Ends the parked walker (at tear-down); the next walk starts a new one. */
+/* The number of queries stuck once it has reached STALLED_WALKERS_MAX, else
+   0: the number that stops a walk. */
+LONG HandleQueriesStuck(void);
+/* Ends the parked walker (at tear-down), waiting for it at most
+   HANDLE_WALKER_END_WAIT_MS; the next walk starts a new one. */
 void EndHandleWalker(void);
 
 /* Queries stuck: given-up walkers not yet back and requests left with the

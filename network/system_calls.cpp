@@ -1,6 +1,6 @@
 /* The layer between the endpoint mapping and the system: procedures looked
-   up by name in modules already loaded, the process and handle calls of the
-   handle walk, and the imported GetIpAddrTable. */
+   up by name in modules already loaded, the process, handle, event and
+   token calls of the handle walk, and the imported GetIpAddrTable. */
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
@@ -24,8 +24,9 @@ static DWORD WINAPI CallGetIpAddrTable(void *pIpAddrTable, PULONG pdwSize, BOOL 
 
 /* The import of GetIpAddrTable is what brings Iphlpapi.dll into the process
    for the run-time lookup of GetExtendedTcpTable. */
-const NetworkSystemCalls NetworkSystemCallsDefault = { LookupLoadedProcedure, OpenProcess,
-                                                       DuplicateHandle, CloseHandle,
-                                                       CallGetIpAddrTable };
+const NetworkSystemCalls NetworkSystemCallsDefault = {
+    LookupLoadedProcedure, OpenProcess,           DuplicateHandle, CloseHandle,
+    CallGetIpAddrTable,    AdjustTokenPrivileges, CreateEventA,
+};
 
 NetworkSystemCalls NetworkCalls = NetworkSystemCallsDefault;

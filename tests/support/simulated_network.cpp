@@ -1,273 +1,268 @@
-// The simulated system behind the network layer (see simulated_network.h).
+// The simulated system behind the network layer (see simulated_network.h). The handles it gives
+// out are numbers: a process's is ProcessBase plus its id, a duplicate's DuplicateBase plus four
+// times its entry in the table.
 #include "simulated_network.h"
+
+#include <winternl.h>
 #include <string.h>
+
 #include "network/network.h"
-struct IoStatus {
-    LONG Status;
-    ULONG_PTR Information;
-};
-struct NameHeader {
-    USHORT Length, MaximumLength;
-    WCHAR *Buffer;
-};
-struct Issued {
-    DWORD pid;
-    long index;
-    bool open;
-}; // index -1: a process
-struct Pending {
-    long index;
+
+namespace
+{
+
+struct Request {
+    size_t entry;
     HANDLE event;
-    IoStatus *io;
-    BYTE *out;
-    bool done;
+    LONG *status;
+    BYTE *answer;
+    DWORD threadId;
 };
-static const ULONG_PTR Base = 0x70000000;
-static SimulatedNetwork *Net;
-static CRITICAL_SECTION Lock;
-static HANDLE ReleaseSignal; // set: blocked name queries return, later ones do not block
-static size_t TableCalls, TcpCalls,
-    Cursor; // Cursor: where the last duplication found its handle (walks go in order)
-static std::vector<Issued> Objects;
-static std::vector<Pending> Queries;
-struct Guard {
-    Guard()
-    {
-        EnterCriticalSection(&Lock);
+
+const ULONG_PTR ProcessBase = 0x10000000;
+const ULONG_PTR DuplicateBase = 0x20000000;
+
+SimulatedNetwork *Net;
+HANDLE Released;
+std::vector<Request> Requests;
+std::vector<HANDLE> HeldThreads;
+size_t Cursor; // walks ask in table order: a search starts where the last one ended
+
+const SimulatedHandle *EntryOf(HANDLE duplicate)
+{
+    size_t entry = ((ULONG_PTR)duplicate - DuplicateBase) / 4;
+    return entry < Net->handles.size() ? &Net->handles[entry] : NULL;
+}
+
+// A table the system sizes: the count and the rows when they fit, else the size needed.
+DWORD Fill(void *table, ULONG *size, const void *rows, size_t count, size_t rowSize)
+{
+    ULONG needed = sizeof(DWORD) + count * rowSize;
+    Net->tableSizes.push_back(*size);
+    if (*size < needed) {
+        *size = needed;
+        return ERROR_INSUFFICIENT_BUFFER;
     }
-    ~Guard()
-    {
-        LeaveCriticalSection(&Lock);
+    *(DWORD *)table = count;
+    memcpy((DWORD *)table + 1, rows, count * rowSize);
+    return NO_ERROR;
+}
+
+void Complete(const Request &request, LONG status)
+{
+    const SimulatedHandle &entry = Net->handles[request.entry];
+    USHORT port = htons(entry.port);
+    DWORD address = inet_addr(entry.address ? entry.address : "0.0.0.0");
+    memcpy(request.answer + 12, &port, sizeof(port));
+    memcpy(request.answer + 14, &address, sizeof(address));
+    *request.status = status;
+    SetEvent(request.event);
+}
+
+DWORD WINAPI TcpTable(PVOID table, PDWORD size, BOOL order, ULONG family, TCP_TABLE_CLASS kind,
+                      ULONG reserved)
+{
+    if (!order || family != AF_INET || kind != TCP_TABLE_OWNER_PID_ALL || reserved)
+        return ERROR_INVALID_PARAMETER;
+    return Fill(table, size, Net->tcpRows.data(), Net->tcpRows.size(), 24);
+}
+
+DWORD WINAPI IpTable(void *table, PULONG size, BOOL order)
+{
+    DWORD result = Fill(table, size, Net->ipRows.data(), Net->ipRows.size(), 24);
+    if (order || (result == NO_ERROR && Net->ipSecondCallFails)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return ERROR_INVALID_PARAMETER;
     }
-};
-static void Check(bool ok, const char *call)
-{
-    if (!ok)
-        Net->faults.push_back(call);
+    return result;
 }
-static HANDLE Issue(DWORD pid, long i)
+
+HANDLE WINAPI Open(DWORD access, BOOL inherit, DWORD processId)
 {
-    return Objects.push_back(Issued{ pid, i, true }), Net->openObjects++,
-           (HANDLE)(Base + 4 * (Objects.size() - 1));
+    Net->openedProcesses.push_back(processId);
+    if (access != 0x450 || inherit)
+        return NULL;
+    InterlockedIncrement(&Net->openObjects);
+    return (HANDLE)(ProcessBase + processId);
 }
-static Issued *Find(HANDLE h)
+
+BOOL WINAPI Duplicate(HANDLE process, HANDLE source, HANDLE target, LPHANDLE copy, DWORD access,
+                      BOOL inherit, DWORD options)
 {
-    size_t k = ((ULONG_PTR)h - Base) / 4;
-    return k < Objects.size() && Objects[k].open ? &Objects[k] : 0;
-}
-static long DuplicateOf(HANDLE h)
-{
-    Issued *o = Find(h);
-    return o ? o->index : -1;
-}
-static void Complete(Pending &q, LONG status)
-{
-    USHORT port = htons(Net->handles[q.index].port);
-    memcpy(q.out + 12, &port, 2), memcpy(q.out + 14, &Net->handles[q.index].address, 4),
-        q.io->Status = status;
-    if (q.done = true, !SetEvent(q.event))
-        Net->lateCompletionsFailed++;
-}
-static LONG NTAPI SimulatedNtCancelIoFile(HANDLE, PVOID)
-{
-    Guard g;
-    return Net->cancelCalls++, 0;
-}
-static DWORD WINAPI SimulatedGetExtendedTcpTable(PVOID table, PDWORD size, BOOL order, ULONG family,
-                                                 TCP_TABLE_CLASS kind, ULONG reserved)
-{
-    Guard g;
-    Net->tcpTableSizes.push_back(*size);
-    Check(order == TRUE && family == AF_INET && kind == TCP_TABLE_OWNER_PID_ALL && !reserved,
-          "GetExtendedTcpTable");
-    DWORD count = (DWORD)Net->tcpRows.size(), needed = 4 + 24 * count, call = TcpCalls++,
-          result = 0;
-    if (call < Net->tcpForcedResults.size())
-        result = Net->tcpForcedResults[call];
-    if (result == 0 && *size >= needed)
-        return memcpy(table, &count, 4), memcpy((BYTE *)table + 4, Net->tcpRows.data(), 24 * count),
-               NO_ERROR;
-    return *size = needed + (result ? 24 : 0), result = result ? result : 122, SetLastError(result),
-           result;
-}
-static HANDLE WINAPI SimulatedOpenProcess(DWORD access, BOOL inherit, DWORD pid)
-{
-    Guard g;
-    Net->openedProcesses.push_back(pid);
-    Check(access == 0x450 && !inherit, "OpenProcess");
-    for (DWORD refused : Net->unopenableProcesses)
-        if (refused == pid)
-            return SetLastError(5), (HANDLE)NULL;
-    return Issue(pid, -1);
-}
-static BOOL WINAPI SimulatedDuplicateHandle(HANDLE process, HANDLE source, HANDLE target,
-                                            LPHANDLE out, DWORD access, BOOL inherit, DWORD options)
-{
-    Guard g;
-    Issued *p = Find(process);
-    Check(p && p->index < 0 && target == GetCurrentProcess() && access == 0xF0000 && !inherit &&
-              !options,
-          "DuplicateHandle");
-    for (size_t n = 0, size = Net->handles.size(), i; p && n < size; n++) {
-        const SimulatedHandle &h = Net->handles[i = (Cursor + n) % size];
-        if (h.processId != p->pid || h.handle != (ULONG_PTR)source)
-            continue;
-        Net->duplicatedHandles.push_back(Cursor = i);
-        if (h.duplicateFails)
-            break;
-        return *out = Issue(p->pid, (long)i), TRUE;
+    size_t count = Net->handles.size();
+    bool allowed = target == GetCurrentProcess() && access == 0xF0000 && !inherit && !options;
+    for (size_t n = 0; n < count && allowed; n++) {
+        size_t entry = (Cursor + n) % count;
+        const SimulatedHandle &handle = Net->handles[entry];
+        if (ProcessBase + handle.processId == (ULONG_PTR)process &&
+            handle.handle == (ULONG_PTR)source) {
+            Cursor = entry;
+            InterlockedIncrement(&Net->openObjects);
+            *copy = (HANDLE)(DuplicateBase + 4 * entry);
+            return TRUE;
+        }
     }
-    return SetLastError(ERROR_INVALID_HANDLE), FALSE;
+    return FALSE;
 }
-static BOOL WINAPI SimulatedCloseHandle(HANDLE handle)
+
+BOOL WINAPI Close(HANDLE handle)
 {
-    Guard g;
-    Issued *o = Find(handle);
-    Check(o != NULL, "CloseHandle");
-    return o ? (o->open = false, Net->openObjects--, TRUE) : FALSE;
+    InterlockedDecrement(&Net->openObjects);
+    return TRUE;
 }
-static DWORD WINAPI SimulatedGetIpAddrTable(void *table, PULONG size, BOOL order)
+
+BOOL WINAPI AdjustToken(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES privileges, DWORD length,
+                        PTOKEN_PRIVILEGES previous, PDWORD returned)
 {
-    Guard g;
-    Net->ipTableSizes.push_back(*size);
-    Check(!order, "GetIpAddrTable");
-    DWORD count = (DWORD)Net->ipRows.size(), bytes = sizeof(MIB_IPADDRROW) * count, garbage = 7;
-    if (*size < 4 + bytes)
-        return *size = 4 + bytes, ERROR_INSUFFICIENT_BUFFER;
-    if (Net->ipSecondCallFails)
-        return memcpy(table, &garbage, 4), SetLastError(87), 87; // a count of no table
-    return memcpy(table, &count, 4), memcpy((BYTE *)table + 4, Net->ipRows.data(), bytes), NO_ERROR;
+    if (!Net->privilegeNotAssigned)
+        return AdjustTokenPrivileges(token, disableAll, privileges, length, previous, returned);
+    SetLastError(ERROR_NOT_ALL_ASSIGNED);
+    return TRUE;
 }
-static NetworkProcedure SimulatedLookup(const char *module, const char *procedure)
+
+HANDLE WINAPI MakeEvent(LPSECURITY_ATTRIBUTES security, BOOL manual, BOOL signalled, LPCSTR name)
 {
-    static const struct {
-        const char *module, *name;
-        NetworkProcedure call;
-    } known[] = {
-        { "Iphlpapi.dll", "GetExtendedTcpTable", (NetworkProcedure)SimulatedGetExtendedTcpTable },
-        { "NTDLL.DLL", "NtQuerySystemInformation",
-          (NetworkProcedure)SimulatedNtQuerySystemInformation },
-        { "NTDLL.DLL", "NtQueryObject", (NetworkProcedure)SimulatedNtQueryObject },
-        { "NTDLL.DLL", "NtDeviceIoControlFile", (NetworkProcedure)SimulatedNtDeviceIoControlFile },
-        { "NTDLL.DLL", "NtCancelIoFile", (NetworkProcedure)SimulatedNtCancelIoFile }
-    };
-    Guard g;
-    Net->lookups.push_back(std::string(module) + "!" + procedure);
-    bool missing = !Net->tcpTableAvailable && !strcmp(procedure, "GetExtendedTcpTable");
-    for (const std::string &name : Net->missingProcedures)
-        missing = missing || name == procedure;
-    for (const auto &k : known)
-        if (!missing && !strcmp(k.module, module) && !strcmp(k.name, procedure))
-            return k.call;
-    return SetLastError(ERROR_PROC_NOT_FOUND), (NetworkProcedure)NULL;
+    if (!Net->eventsFail)
+        return CreateEventA(security, manual, signalled, name);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return NULL;
 }
-LONG NTAPI SimulatedNtQuerySystemInformation(ULONG informationClass, PVOID buffer, ULONG length,
-                                             PULONG returned)
+
+// Entries of 16 bytes: process id, type, flags, handle, object, access.
+LONG NTAPI QuerySystem(ULONG kind, PVOID table, ULONG length, PULONG returned)
 {
-    Guard g;
-    Net->handleTableLengths.push_back(length);
-    Check(informationClass == 16, "NtQuerySystemInformation");
-    DWORD count =
-        (DWORD)Net->handles.size(); // handles opened between two calls make the table larger
-    ULONG needed = 4 + 16 * count + (Net->handleTableGrowsBetweenCalls && TableCalls++ ? 128 : 0);
-    if (returned)
-        *returned = needed;
-    if (length < needed)
-        return SetLastError(ERROR_BAD_LENGTH), (LONG)0xC0000004;
-    memset(buffer, 0, needed), memcpy(buffer, &count, 4);
-    for (BYTE *e = (BYTE *)buffer + 4; count--; e += 16) {
-        const SimulatedHandle &h = Net->handles[(e - (BYTE *)buffer) / 16];
-        memcpy(e, &h.processId, 4), memcpy(e + 6, &h.handle, 2), e[4] = h.typeNumber;
+    BYTE *entry = (BYTE *)table + sizeof(DWORD);
+    Net->tableSizes.push_back(length);
+    *returned = sizeof(DWORD) + 16 * Net->handles.size();
+    if (kind != 16 || length < *returned)
+        return (LONG)0xC0000004;
+    *(DWORD *)table = Net->handles.size();
+    for (const SimulatedHandle &handle : Net->handles) {
+        memcpy(entry, &handle.processId, sizeof(DWORD));
+        entry[4] = handle.typeNumber ? handle.typeNumber : 28;
+        memcpy(entry + 6, &handle.handle, sizeof(USHORT));
+        entry += 16;
     }
     return 0;
 }
-LONG NTAPI SimulatedNtQueryObject(HANDLE handle, ULONG informationClass, PVOID buffer, ULONG length,
-                                  PULONG returned)
+
+// The name's characters follow the header, with no terminator.
+LONG NTAPI QueryObject(HANDLE handle, ULONG kind, PVOID buffer, ULONG length, PULONG returned)
 {
-    long i;
-    {
-        Guard g;
-        Check((i = DuplicateOf(handle)) >= 0 && informationClass == 1, "NtQueryObject");
-        if (i < 0)
-            return (LONG)0xC000000D;
-        if (length == 8)
-            Net->namedHandles.push_back(i);
-    } // the probe of each name query
-    if (Net->handles[i].nameBehaviour == NameBlocks)
-        WaitForSingleObject(ReleaseSignal, INFINITE);
-    Guard g;
-    const SimulatedHandle &h = Net->handles[i];
-    if (h.nameBehaviour == NameFails)
-        return (LONG)0xC0000022;
-    ULONG bytes = h.nameBehaviour == NameAbsent ? 0 : (ULONG)(2 * h.name.size()),
-          needed = bytes ? 10 + bytes : 8;
-    if (returned)
-        *returned = needed;
-    if (length < needed)
+    const SimulatedHandle *entry = EntryOf(handle);
+    UNICODE_STRING *name = (UNICODE_STRING *)buffer;
+    if (kind != 1 || entry == NULL)
+        return (LONG)0xC0000008;
+    if (entry->answer == NameBlocks)
+        WaitForSingleObject(Released, INFINITE);
+    *returned = sizeof(UNICODE_STRING) + 2 * entry->name.size();
+    if (length < *returned)
         return (LONG)0x80000005;
-    WCHAR *characters = (WCHAR *)((BYTE *)buffer + 8);
-    *(NameHeader *)buffer =
-        NameHeader{ (USHORT)bytes, (USHORT)(bytes ? bytes + 2 : 0), bytes ? characters : NULL };
-    return memcpy(characters, h.name.c_str(), bytes ? bytes + 2 : 0), 0;
+    name->Length = 2 * entry->name.size();
+    name->MaximumLength = name->Length;
+    name->Buffer = (PWSTR)(name + 1);
+    memcpy(name->Buffer, entry->name.data(), name->Length);
+    return 0;
 }
-LONG NTAPI SimulatedNtDeviceIoControlFile(HANDLE file, HANDLE event, PVOID apc, PVOID apcContext,
-                                          PVOID ioStatus, ULONG code, PVOID input,
-                                          ULONG inputLength, PVOID output, ULONG outputLength)
+
+LONG NTAPI DeviceControl(HANDLE file, HANDLE event, PVOID apc, PVOID context, PVOID status,
+                         ULONG code, PVOID input, ULONG inputLength, PVOID output,
+                         ULONG outputLength)
 {
-    static const BYTE request[24] = { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3 };
-    Guard g;
-    long i = DuplicateOf(file);
-    bool ok = i >= 0 && code == 0x210012 && inputLength == 24 && outputLength == 128 && input &&
-              output && !memcmp(input, request, 24) && !apc && !apcContext && event;
-    Check(ok, "NtDeviceIoControlFile");
-    if (!ok)
+    static const BYTE AddressQuery[24] = { 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3 };
+    const SimulatedHandle *entry = EntryOf(file);
+    if (entry == NULL || !event || apc || context || code != 0x210012 || inputLength != 24 ||
+        memcmp(input, AddressQuery, 24) || outputLength != 128)
         return (LONG)0xC000000D;
-    Net->transportQueries.push_back(i), ResetEvent(event);
-    Pending q = { i, event, (IoStatus *)ioStatus, (BYTE *)output, false };
-    SimulatedTransportBehaviour how = Net->handles[i].transport;
-    if (how == TransportAnswers)
-        return Complete(q, 0), 0;
-    if (how == TransportFails)
-        return SetLastError(ERROR_NOT_SUPPORTED), (LONG)0xC0000001;
-    Queries.push_back(q); // a pending request that completes does so before the caller waits
-    if (how == TransportPendingCompletes)
-        Complete(Queries.back(), 0);
-    return SetLastError(ERROR_IO_PENDING), 0x103;
+    Request request = { (size_t)(entry - &Net->handles[0]), event, (LONG *)status, (BYTE *)output,
+                        GetCurrentThreadId() };
+    if (entry->answer == Answers || entry->answer == PendingCompletes)
+        Complete(request, 0);
+    else
+        Requests.push_back(request);
+    SetLastError(ERROR_IO_PENDING);
+    return entry->answer == Answers ? 0 : 0x103;
 }
+
+LONG NTAPI CancelIo(HANDLE file, PVOID status)
+{
+    if (EntryOf(file) != NULL && EntryOf(file)->answer == CancelBlocks)
+        WaitForSingleObject(Released, INFINITE);
+    return 0;
+}
+
+// The TCP table comes first: it is missing unless the system has one.
+NetworkProcedure LookUp(const char *module, const char *procedure)
+{
+    static const struct {
+        const char *name;
+        NetworkProcedure address;
+    } Known[] = {
+        { "Iphlpapi.dll!GetExtendedTcpTable", (NetworkProcedure)TcpTable },
+        { "NTDLL.DLL!NtQuerySystemInformation", (NetworkProcedure)QuerySystem },
+        { "NTDLL.DLL!NtQueryObject", (NetworkProcedure)QueryObject },
+        { "NTDLL.DLL!NtDeviceIoControlFile", (NetworkProcedure)DeviceControl },
+        { "NTDLL.DLL!NtCancelIoFile", (NetworkProcedure)CancelIo },
+    };
+    for (size_t k = Net->hasTcpTable ? 0 : 1; k < 5; k++) {
+        if (std::string(module) + "!" + procedure == Known[k].name)
+            return Known[k].address;
+    }
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return NULL;
+}
+
+} // namespace
+
 void InstallSimulatedNetwork(SimulatedNetwork *network)
 {
-    if (!ReleaseSignal)
-        InitializeCriticalSection(&Lock), ReleaseSignal = CreateEventA(NULL, TRUE, FALSE, NULL);
-    ResetEvent(ReleaseSignal), TableCalls = TcpCalls = Cursor = 0, Objects.clear(), Queries.clear();
-    Net = network,
-    NetworkCalls =
-        NetworkSystemCalls{ SimulatedLookup, SimulatedOpenProcess, SimulatedDuplicateHandle,
-                            SimulatedCloseHandle, SimulatedGetIpAddrTable };
+    if (Released == NULL)
+        Released = CreateEventA(NULL, TRUE, FALSE, NULL);
+    ResetEvent(Released);
+    Net = network;
+    NetworkCalls = { LookUp, Open, Duplicate, Close, IpTable, AdjustToken, MakeEvent };
 }
-void ReleaseBlockedQueries()
+
+void ReleaseStuckQueries()
 {
-    SetEvent(ReleaseSignal);
+    SetEvent(Released);
+    for (const Request &request : Requests)
+        Complete(request, (LONG)0xC0000120);
+    Requests.clear();
 }
-void CompletePendingTransportQueries()
+
+int HoldRequestingThreads()
 {
-    Guard g;
-    for (Pending &q : Queries)
-        if (!q.done)
-            Complete(q, (LONG)0xC0000120);
+    for (const Request &request : Requests) {
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, request.threadId);
+        if (thread != NULL && SuspendThread(thread) != (DWORD)-1)
+            HeldThreads.push_back(thread);
+    }
+    return (int)HeldThreads.size();
 }
+
 void RemoveSimulatedNetwork()
 {
-    if (Net)
-        ReleaseBlockedQueries(), CompletePendingTransportQueries();
-    for (int i = 0; i < 500 && HandleWalkerThreads() > HandleWalkerParked(); i++)
+    DWORD start = GetTickCount();
+    ReleaseStuckQueries();
+    for (HANDLE thread : HeldThreads) {
+        ResumeThread(thread);
+        CloseHandle(thread);
+    }
+    HeldThreads.clear();
+    while (HandleWalkerThreads() > HandleWalkerParked() && GetTickCount() - start < 20000)
         Sleep(10);
     NetworkCalls = NetworkSystemCallsDefault;
 }
-MIB_IPADDRROW SimulatedIpRow(const char *a, unsigned short type)
+
+MIB_TCPROW_OWNER_PID SimulatedTcpRow(DWORD state, const char *address, USHORT port, DWORD pid)
 {
-    return { inet_addr(a), 1, 0, 1, 65535, 0, type };
+    MIB_TCPROW_OWNER_PID row = { state, inet_addr(address), htons(port), 0, 0, pid };
+    return row;
 }
-MIB_TCPROW_OWNER_PID SimulatedTcpRow(DWORD state, const char *a, USHORT port, DWORD pid)
+
+MIB_IPADDRROW SimulatedIpRow(const char *address, unsigned short type)
 {
-    return { state, inet_addr(a), htons(port), 0, 0, pid };
+    MIB_IPADDRROW row = { inet_addr(address), 1, 0, 1, 65535, 0, type };
+    return row;
 }

@@ -1,5 +1,7 @@
-// A simulated system behind network/network.h's layer for what Wine cannot produce (socket names, transport
-// answers, failing tables): installed in NetworkCalls, it records each call and checks its arguments (`faults`).
+// A simulated system behind the network layer (network/network.h) for what Wine cannot produce:
+// socket names, transport answers, a token without the debug privilege, failing events. Installed
+// in NetworkCalls, it answers from a SimulatedNetwork, refuses calls with wrong arguments as the
+// system would, and notes what it was asked.
 #ifndef QVX_TESTS_SIMULATED_NETWORK_H
 #define QVX_TESTS_SIMULATED_NETWORK_H
 #include <winsock2.h>
@@ -8,55 +10,48 @@
 #include <string>
 #include <vector>
 
-enum SimulatedNameBehaviour {
-    NameAnswers,
-    NameAbsent,
-    NameFails,
-    NameBlocks /* until released */
+// How the system answers for a handle. A blocked call, and a request pending forever (which
+// ignores its cancel), returns at ReleaseStuckQueries.
+enum SimulatedAnswer {
+    Answers,
+    PendingCompletes,
+    PendingForever,
+    CancelBlocks,
+    NameBlocks
 };
-enum SimulatedTransportBehaviour {
-    TransportAnswers,
-    TransportFails,
-    TransportPendingCompletes,
-    TransportPendingForever
-};
-struct
-    SimulatedHandle { // address in network, port in host order; a failing transport leaves error 50
-    DWORD processId = 0;
-    BYTE typeNumber = 28;
-    USHORT handle = 0;
+
+// A file handle (type 28 unless typeNumber says otherwise); for a socket, its local address
+// (0.0.0.0 when null) and port.
+struct SimulatedHandle {
+    DWORD processId;
+    USHORT handle;
     std::wstring name;
-    SimulatedNameBehaviour nameBehaviour = NameAnswers;
-    SimulatedTransportBehaviour transport = TransportAnswers;
-    DWORD address = 0;
-    USHORT port = 0;
-    bool duplicateFails = false;
+    const char *address;
+    USHORT port;
+    SimulatedAnswer answer;
+    BYTE typeNumber;
 };
-struct SimulatedNetwork { // what the system holds, then what it saw
-    std::vector<SimulatedHandle> handles;
-    std::vector<DWORD> unopenableProcesses, tcpForcedResults; // forced results per call, 0: answer
-    std::vector<std::string> missingProcedures;
-    bool handleTableGrowsBetweenCalls = false, tcpTableAvailable = false, ipSecondCallFails = false;
+
+struct SimulatedNetwork {
+    bool hasTcpTable;
     std::vector<MIB_TCPROW_OWNER_PID> tcpRows;
+    std::vector<SimulatedHandle> handles;
+    bool privilegeNotAssigned;
+    bool eventsFail;
     std::vector<MIB_IPADDRROW> ipRows;
-    std::vector<std::string> lookups, faults; // "MODULE!procedure"; calls with wrong arguments
-    std::vector<ULONG> handleTableLengths, ipTableSizes;
-    std::vector<DWORD> tcpTableSizes, openedProcesses;
-    std::vector<size_t> duplicatedHandles, namedHandles, transportQueries; // indexes into handles
-    int openObjects = 0, cancelCalls = 0, lateCompletionsFailed = 0;
+    bool ipSecondCallFails;
+    std::vector<ULONG> tableSizes; // the buffer size each table call was given
+    std::vector<DWORD> openedProcesses;
+    LONG openObjects;
 };
+
 void InstallSimulatedNetwork(SimulatedNetwork *network);
-void ReleaseBlockedQueries();
-void CompletePendingTransportQueries();
-void RemoveSimulatedNetwork(); // both of the above; waits for stuck walkers; the system's calls back
-LONG NTAPI SimulatedNtQuerySystemInformation(ULONG informationClass, PVOID buffer, ULONG length,
-                                             PULONG returned);
-LONG NTAPI SimulatedNtQueryObject(HANDLE handle, ULONG informationClass, PVOID buffer, ULONG length,
-                                  PULONG returned);
-LONG NTAPI SimulatedNtDeviceIoControlFile(HANDLE file, HANDLE event, PVOID apc, PVOID apcContext,
-                                          PVOID ioStatus, ULONG code, PVOID input,
-                                          ULONG inputLength, PVOID output, ULONG outputLength);
-MIB_IPADDRROW SimulatedIpRow(const char *dotted, unsigned short type);
-MIB_TCPROW_OWNER_PID SimulatedTcpRow(DWORD state, const char *local, USHORT port,
-                                     DWORD pid); // port in host order
+void ReleaseStuckQueries();
+// The threads that asked for requests still pending stop where they are, as a driver that ignores
+// cancellation holds their exit; returns how many. RemoveSimulatedNetwork lets them go.
+int HoldRequestingThreads();
+// Releases everything, waits for the walkers and puts the system's own calls back.
+void RemoveSimulatedNetwork();
+MIB_TCPROW_OWNER_PID SimulatedTcpRow(DWORD state, const char *address, USHORT port, DWORD pid);
+MIB_IPADDRROW SimulatedIpRow(const char *address, unsigned short type);
 #endif
