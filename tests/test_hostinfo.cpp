@@ -41,7 +41,8 @@ DWORD WINAPI FailingExpansion(LPCSTR, LPSTR, DWORD)
 
 void SetValue(const char *key, const char *name, DWORD type, const std::string &data)
 {
-    EXPECT_EQ(0, RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, name, type, data.data(), data.size()));
+    EXPECT_EQ(
+        0, RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, name, type, data.data(), (DWORD)data.size()));
 }
 
 std::string Log()
@@ -94,12 +95,13 @@ TEST(HostInfo, NetVersionByTheRuntimesFoundAndTheirRevisions)
     for (const auto &row : rows) {
         for (int i = 0; i < 3; i++) {
             std::string file = directories[i] + std::string("\\mscorlib.dll");
-            std::string fixture =
-                TestBinDirectory() + "mscorlib_" + (row.runtimes[i] ?: "") + ".dll";
             CreateDirectoryA(directories[i], NULL);
             DeleteFileA(file.c_str());
-            CopyFileA(fixture.c_str(), file.c_str(), FALSE);
             DotNetRuntimeTable[i].servicePack = 9; // left at 9 where no file sets a level
+            if (row.runtimes[i] == nullptr)
+                continue;
+            std::string fixture = TestBinDirectory() + "mscorlib_" + row.runtimes[i] + ".dll";
+            ASSERT_TRUE(CopyFileA(fixture.c_str(), file.c_str(), FALSE)) << fixture;
         }
 
         FillSystemInformation(dialog);

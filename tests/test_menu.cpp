@@ -174,6 +174,7 @@ TEST(MenuCommands, LaunchesAboutExitAndRefusedLaunches)
         EXPECT_EQ(0, RunMenuCommand(Dialog, launch.id)) << launch.id;
     }
     // A directory or command line one byte longer than its buffer is refused before the shell.
+    Answer = 33;
     strcpy(SuitePaths.HostsFileDirectory, std::string(256, 'd').c_str());
     strcpy(SuitePaths.WwwRootPath, std::string(71, 'w').c_str());
     EXPECT_EQ(0, RunMenuCommand(Dialog, IDM_HOSTS_FILE));
