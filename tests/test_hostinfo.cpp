@@ -72,7 +72,9 @@ TEST(HostInfo, NetVersionByTheRuntimesFoundAndTheirRevisions)
         { { "1_0_3705_288", "1_1_4322_2300", nullptr }, "v1.0 SP 2, v1.1 SP 1", "(QFE): 2300\n" },
         { { "1_0_3705_6018", "1_1_4322_999", nullptr }, "v1.0 SP 3, v1.1 ", "(QFE): 6018\n" },
         // The revision alone sets a level, whichever runtime's directory holds the file.
-        { { "2_0_50727_42", nullptr, "1_1_4322_2032" }, "v1.0 SP 9v2.0 ", "1.1 Runtime NOT" },
+        { { "2_0_50727_42", nullptr, "1_1_4322_2032" },
+          "v1.0 SP 9v2.0 ",
+          "(QFE): 42\n\n.NET v1.1 Runtime NOT" },
         { { nullptr, nullptr, nullptr }, "", "\n.NET v2.0 Runtime NOT Found.\n" },
         { { nullptr, "no_version", nullptr },
           "[not detected]",

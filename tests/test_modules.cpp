@@ -71,8 +71,8 @@ TEST(ModuleLists, SortedByPrefixBoundedAt256RefilledOrShownAsPlaceholders)
     server.ssStatus.dwCurrentState = SERVICE_RUNNING;
     server.ssStatus.dwProcessId = 4242;
 
-    // Every suite-module name, names that begin with one, letter case, and names listed nowhere;
-    // a second fill shows the same.
+    // Every suite-module name, names that begin with one, letter case, and names listed nowhere.
+    // A second fill shows the same.
     Walk = { "httpd.exe",        "mod_fastcgi.so",    "mod_deflate.so",  "mod_ssl.so",
              "mod_security2.so", "mod_perl.so",       "mod_fcgid.so",    "mod_aspdotnet.so",
              "mod_jk2.so",       "php5apache2_2.dll", "php4apache2.dll", "mod_ssl",
