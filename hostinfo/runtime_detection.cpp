@@ -66,6 +66,18 @@ static int ComposeRuntimePath(char *path, const char *directoryName)
            AppendBoundedText(path, DOTNET_PATH_SIZE, "\\mscorlib.dll", 0);
 }
 
+/* A version block counts as read only when it is whole: its own length,
+   its first word, within the bytes it was read into. A longer one is
+   corrupt and would lead VerQueryValue past the end of the block. */
+static int VersionBlockIsWhole(const void *block, DWORD size)
+{
+    if (size < sizeof(WORD) || *(const WORD *)block > size) {
+        SetLastError(ERROR_INVALID_DATA);
+        return 0;
+    }
+    return 1;
+}
+
 int DetectDotNetRuntimes(void)
 {
     char path[DOTNET_PATH_SIZE];
@@ -104,11 +116,12 @@ int DetectDotNetRuntimes(void)
             ControllerLogAppend("GetFileVersionInfoSize() failed (%d).\n", (int)GetLastError());
             return 0;
         }
-        block = malloc(size);
+        block = calloc(size, 1);
         if (block == NULL) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         }
-        if (block == NULL || !GetFileVersionInfoA(path, 0, size, block)) {
+        if (block == NULL || !GetFileVersionInfoA(path, 0, size, block) ||
+            !VersionBlockIsWhole(block, size)) {
             ControllerLogAppend("GetFileVersionInfo() failed (%d).\n", (int)GetLastError());
             free(block);
             return 0;

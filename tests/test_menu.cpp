@@ -1,161 +1,190 @@
-// Menu commands (the shell call recorded): launches by id, refused launches, About and Exit; the dialog
-// and menu templates and the manifest read back from the built QuorvexController.exe (tests/expected/).
+// Menu commands with the shell call recorded: what each id launches, refused launches, About and
+// Exit. The program's dialog and menu templates and its manifest.
 #include <gtest/gtest.h>
 #include "app/controller.h"
 #include "log/log.h"
-#include "network/network.h"
 #include "paths/paths.h"
-#include "services/services.h"
-#include "support/test_services.h"
+#include "res/resource.h"
 #include "support/test_support.h"
+
 namespace
 {
-struct Words { // a resource read as 16-bit words
-    const WORD *p;
-    std::string Text()
-    {
-        std::string s;
-        while (*p)
-            s += (char)*p++;
-        return p++, s;
-    }
-    // One record of a dialog template by its layout: D dword in hex, I dword, w word, x word in hex, n name or
-    // #ordinal, t text; a aligns to a dword; s skips a dword, e the creation data.
-    std::string Fields(const char *layout, std::string out = "")
-    {
-        for (char field[16] = ""; *layout; out += field, field[0] = '\0') {
-            char f = *layout++;
-            if (f == 'D' || f == 'I')
-                snprintf(field, 16, f == 'D' ? "%08lX " : "%ld ", (long)(p[0] | p[1] << 16)),
-                    p += 2;
-            if (f == 'w' || f == 'x')
-                snprintf(field, 16, f == 'w' ? "%d " : "%04X ", f == 'w' ? (short)*p : *p), p++;
-            if (f == 'n')
-                out += (*p == 0xFFFF ? (p += 2, "#" + std::to_string(p[-1])) : Text()) + " ";
-            if (f == 't')
-                out += "\"" + Text() + "\" ";
-            p = f == 'a' ? (const WORD *)(((UINT_PTR)p + 3) & ~(UINT_PTR)3)
-                         : p + (f == 's'   ? 2
-                                : f == 'e' ? (*p + 3) / 2
-                                           : 0);
-        }
-        return out + "\n";
-    }
-    std::string MenuItems(const std::string &indent, std::string out = "")
-    { // "flags id text", a popup indents
-        for (WORD flags = 0; !(flags & MF_END);
-             out += flags & MF_POPUP ? MenuItems(indent + "  ") : "")
-            out += indent + Fields((flags = *p) & MF_POPUP ? "xt" : "xwt");
-        return out;
-    }
+#pragma pack(push, 2)
+struct DialogHead { // of an extended dialog template
+    WORD version, signature;
+    DWORD helpId, exStyle, style;
+    WORD items;
+    short x, y, cx, cy;
 };
-TEST(Resources, DialogAndMenuTemplatesAndManifestOfTheBuiltProgram)
+struct ItemHead {
+    DWORD helpId, exStyle, style;
+    short x, y, cx, cy;
+    DWORD id;
+};
+#pragma pack(pop)
+
+// A text of a template; 0xFFFF and an ordinal are written "#ordinal".
+std::string TemplateText(const WORD *&at)
 {
-    HMODULE exe = LoadLibraryExA((TestBinDirectory() + "QuorvexController.exe").c_str(), NULL,
-                                 LOAD_LIBRARY_AS_DATAFILE);
-    auto resource = [exe](LPCSTR type, int id) {
-        HRSRC r = FindResourceA(exe, MAKEINTRESOURCEA(id), type);
-        return std::make_pair(r ? (const WORD *)LockResource(LoadResource(exe, r)) : NULL,
-                              r ? SizeofResource(exe, r) : 0);
-    };
-    ASSERT_TRUE(resource(RT_DIALOG, 101).first && resource(RT_MENU, 100).first &&
-                resource(RT_MANIFEST, 1).first);
-    Words dialog = { resource(RT_DIALOG, 101).first }, menu = { resource(RT_MENU, 100).first + 2 };
-    std::string dump =
-        dialog.Fields("DsDDwwwwwnntwwxt"); // the count of controls is the fifth field
-    for (int i = 0; i < resource(RT_DIALOG, 101).first[8]; i++)
-        dump += dialog.Fields("asDDwwwwInte");
-    EXPECT_EQ(ExpectedText("dialog.txt"), dump);
-    EXPECT_EQ(ExpectedText("menu.txt"), menu.MenuItems(""));
-    std::string manifest((const char *)resource(RT_MANIFEST, 1).first,
-                         resource(RT_MANIFEST, 1).second);
-    EXPECT_EQ(ExpectedText("trustinfo.xml"),
-              Between(manifest, "<trustInfo", "</trustInfo>") + "</trustInfo>\n");
-    EXPECT_NE(std::string::npos,
-              manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
-    FreeLibrary(exe);
+    std::string text;
+    if (*at == 0xFFFF) {
+        text = "#" + std::to_string(at[1]);
+        at += 2;
+        return text;
+    }
+    while (*at != 0)
+        text += (char)*at++;
+    at++;
+    return text;
 }
+
+// The dialog's line (style, box, menu, caption, point size, face), then the controls' (style,
+// box, id, class, text).
+std::string DialogLines(const WORD *at)
+{
+    const DialogHead *dialog = (const DialogHead *)at;
+    at += sizeof(DialogHead) / 2;
+    std::string menu = TemplateText(at);
+    std::string kind = TemplateText(at);
+    std::string caption = TemplateText(at);
+    int points = at[0];
+    at += 3; // the point size, the weight, the italic flag and the character set
+    char line[160];
+    snprintf(line, sizeof(line), "%08lX %d %d %d %d %s \"%s\" %d \"%s\"\n", dialog->style,
+             dialog->x, dialog->y, dialog->cx, dialog->cy, menu.c_str(), caption.c_str(), points,
+             TemplateText(at).c_str());
+    std::string lines = line + kind;
+    for (int i = 0; i < dialog->items; i++) {
+        at = (const WORD *)(((UINT_PTR)at + 3) & ~(UINT_PTR)3);
+        const ItemHead *item = (const ItemHead *)at;
+        at += sizeof(ItemHead) / 2;
+        kind = TemplateText(at);
+        std::string text = TemplateText(at);
+        at += 1 + (at[0] + 1) / 2; // the creation data
+        snprintf(line, sizeof(line), "%08lX %d %d %d %d %d %s \"%s\"\n", item->style, item->x,
+                 item->y, item->cx, item->cy, (int)item->id, kind.c_str(), text.c_str());
+        lines += line;
+    }
+    return lines;
+}
+
+// Each item's id (-1 for a popup, 0 for a separator) and text; a popup's items indented below.
+std::string MenuLines(HMENU menu, const std::string &indent)
+{
+    std::string lines;
+    for (int i = 0; i < GetMenuItemCount(menu); i++) {
+        char text[64] = "";
+        GetMenuStringA(menu, i, text, sizeof(text), MF_BYPOSITION);
+        lines += indent + std::to_string((int)GetMenuItemID(menu, i)) + " \"" + text + "\"\n";
+        if (GetSubMenu(menu, i) != NULL)
+            lines += MenuLines(GetSubMenu(menu, i), indent + "  ");
+    }
+    return lines;
+}
+
+std::string Resource(LPCSTR type, int id)
+{
+    HRSRC found = FindResourceA(NULL, MAKEINTRESOURCEA(id), type);
+    return std::string((const char *)LockResource(LoadResource(NULL, found)),
+                       SizeofResource(NULL, found));
+}
+
+TEST(Resources, DialogAndMenuTemplatesAndManifest)
+{
+    HWND dialog = CreateBareDialog();
+    std::string manifest = Resource(RT_MANIFEST, 1);
+
+    EXPECT_EQ(ExpectedText("dialog.txt"),
+              DialogLines((const WORD *)Resource(RT_DIALOG, 101).data()));
+    EXPECT_EQ(ExpectedText("menu.txt"), MenuLines(GetMenu(dialog), ""));
+    EXPECT_NE(std::string::npos, manifest.find("level=\"highestAvailable\" uiAccess=\"false\""));
+    EXPECT_NE(std::string::npos, manifest.find("Common-Controls\" version=\"6.0.0.0\""));
+    DestroyWindow(dialog);
+}
+
 INT_PTR Answer;
 HWND Dialog;
-std::string Launched; // shell calls "file|parameters|directory", the About box, WM_CLOSE
+std::string Launched; // each shell call as "file|parameters|directory", the About box, WM_CLOSE
+
 HINSTANCE WINAPI Shell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                        INT show)
 {
-    auto text = [](LPCSTR s) {
-        return std::string(s ? s : "-");
-    };
-    Launched += (owner || strcmp(verb, "open") || show != SW_SHOWNORMAL ? "?" : "") + text(file) +
-                "|" + text(parameters);
-    return Launched += "|" + text(directory) + "\n", (HINSTANCE)Answer;
+    if (owner != NULL || strcmp(verb, "open") != 0 || show != SW_SHOWNORMAL)
+        Launched += "not an open of its own: ";
+    Launched += file + std::string("|") + (parameters ? parameters : "-") + "|";
+    Launched += (directory ? directory : "-") + std::string("\n");
+    return (HINSTANCE)Answer;
 }
+
+// Records the message box as "caption|text|owner" and closes it; records WM_CLOSE.
 LRESULT CALLBACK Watch(int code, WPARAM wParam, LPARAM lParam)
 {
-    const CWPRETSTRUCT &m = *(const CWPRETSTRUCT *)lParam;
-    char caption[64] = "", text[64] = "";
-    if (m.message == WM_CLOSE && m.hwnd == Dialog)
-        Launched += "WM_CLOSE " + std::to_string(m.wParam + m.lParam) + "\n";
-    if (m.message == WM_INITDIALOG && m.hwnd != Dialog &&
-        (GetWindowTextA(m.hwnd, caption, 64), GetDlgItemTextA(m.hwnd, 0xFFFF, text, 64), true))
-        Launched += std::string(caption) + "|" + text +
-                    (GetWindow(m.hwnd, GW_OWNER) == Dialog ? "|owned\n" : "|?\n"),
-            PostMessageA(m.hwnd, WM_COMMAND, IDOK, 0);
+    const CWPRETSTRUCT *sent = (const CWPRETSTRUCT *)lParam;
+    if (sent->message == WM_CLOSE && sent->hwnd == Dialog)
+        Launched += "WM_CLOSE " + std::to_string(sent->wParam + sent->lParam) + "\n";
+    if (sent->message == WM_INITDIALOG && sent->hwnd != Dialog) {
+        char caption[32] = "";
+        char text[32] = "";
+        GetWindowTextA(sent->hwnd, caption, sizeof(caption));
+        GetDlgItemTextA(sent->hwnd, 0xFFFF, text, sizeof(text));
+        bool owned = GetWindow(sent->hwnd, GW_OWNER) == Dialog;
+        Launched += std::string(caption) + "|" + text + (owned ? "|owned\n" : "|not owned\n");
+        PostMessageA(sent->hwnd, WM_COMMAND, IDOK, 0);
+    }
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
-struct MenuCommands : ::testing::Test {
-    void SetUp() override
-    {
-        strcpy(SuitePaths.ApacheLogsPath, "logs"), strcpy(SuitePaths.ApacheConfPath, "conf"),
-            strcpy(SuitePaths.ApacheConfExtraPath, "extra");
-        strcpy(SuitePaths.ApacheConfSuitePath, "suite"), strcpy(SuitePaths.MySqlIniPath, "mysql"),
-            strcpy(SuitePaths.PhpIniPath, "php");
-        strcpy(SuitePaths.HostsFileDirectory, "etc"), strcpy(SuitePaths.WwwRootPath, "C:\\www");
-        ServiceTable.entries[0].bInstalled = 1,
-        ServiceTable.entries[0].ssStatus.dwCurrentState = SERVICE_RUNNING;
-        EndpointTable[0].count = 1,
-        EndpointTable[0].slots[0] = { 0x0100007F, 8080 }; // 127.0.0.1:8080
-        SetShellExecuteFunction(Shell), Launched.clear(), Answer = 42, OpenFreshControllerLog();
-        Dialog = CreateBareDialog(),
-        Hook = SetWindowsHookExA(WH_CALLWNDPROCRET, Watch, NULL, GetCurrentThreadId());
-    }
-    void TearDown() override
-    {
-        SetShellExecuteFunction(NULL), UnhookWindowsHookEx(Hook), DestroyWindow(Dialog),
-            ControllerLogClose();
-    }
-    HHOOK Hook;
-    std::string Log()
-    {
-        return ControllerLogFlush(), ReadControllerLog();
-    }
-};
-TEST_F(MenuCommands, EachIdHandsItsFileUrlOrToolToTheShellShowsAboutClosesOrDoesNothing)
+
+// Ends a message box the watch missed: the box's loop ends on the quit message.
+void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD)
 {
-    int results = 0;
+    PostQuitMessage(0);
+}
+
+TEST(MenuCommands, LaunchesAboutExitAndRefusedLaunches)
+{
+    strcpy(SuitePaths.ApacheLogsPath, "logs");
+    strcpy(SuitePaths.ApacheConfPath, "conf");
+    strcpy(SuitePaths.ApacheConfExtraPath, "extra");
+    strcpy(SuitePaths.ApacheConfSuitePath, "suite");
+    strcpy(SuitePaths.MySqlIniPath, "mysql");
+    strcpy(SuitePaths.PhpIniPath, "php");
+    strcpy(SuitePaths.HostsFileDirectory, "etc");
+    strcpy(SuitePaths.WwwRootPath, "C:\\www");
+    SetShellExecuteFunction(Shell);
+    Dialog = CreateBareDialog();
+    HHOOK watch = SetWindowsHookExA(WH_CALLWNDPROCRET, Watch, NULL, GetCurrentThreadId());
+    UINT_PTR bound = SetTimer(NULL, 0, 20000, GiveUp);
+    OpenFreshControllerLog();
+
+    Answer = 33;
     for (int id : { 9101, 9102, 9111, 9112, 9113, 9114, 9121, 9122, 9131, 9201, 9202,
                     9203, 9211, 9212, 9213, 9214, 9215, 9221, 9222, 9223, 9231, 9301,
-                    9302, 9401, 9003, 9000, 9150, 9250, 9350, 9402, 9999 })
-        Launched += std::to_string(id) + " ", results += RunMenuCommand(Dialog, id);
-    EXPECT_EQ(31, results);
+                    9302, 9401, 9003, 9000, 9150, 9250, 9350, 9402, 9999 }) {
+        Launched += std::to_string(id) + " ";
+        EXPECT_EQ(1, RunMenuCommand(Dialog, id)) << id;
+    }
     EXPECT_EQ(ExpectedText("launches.txt"), Launched + "\n");
-    EXPECT_EQ("", Log());
-}
-TEST_F(MenuCommands, RefusedLaunchLogsOneLineAndTextsTooLongAreRefusedBeforeTheShell)
-{
-    for (int answer : { 0, 2, 32, -1, 33, 42 })
-        for (int id : { 9101, 9201, 9301 }) {
-            Answer = answer;
-            EXPECT_EQ(answer > 32, RunMenuCommand(Dialog, id)) << id;
-        }
-    std::string directory(256, 'd'),
-        root(71, 'w'); // one more than the directory and parameter buffers take
-    strcpy(SuitePaths.HostsFileDirectory, directory.c_str()),
-        strcpy(SuitePaths.WwwRootPath, root.c_str()), Launched.clear();
-    EXPECT_EQ(0, RunMenuCommand(Dialog, 9131) + RunMenuCommand(Dialog, 9301));
-    SuitePaths.HostsFileDirectory[255] = SuitePaths.WwwRootPath[70] = '\0';
-    EXPECT_EQ(2, RunMenuCommand(Dialog, 9131) + RunMenuCommand(Dialog, 9301));
-    EXPECT_EQ("notepad.exe|hosts|" + directory.substr(1) + "\ncmd.exe|/K CD /D " + root.substr(1) +
-                  "|-\n",
-              Launched);
-    EXPECT_EQ(ExpectedText("refused.log"), Log());
+
+    const struct {
+        int id;
+        INT_PTR answer;
+    } refused[] = { { 9101, 0 }, { 9201, 32 }, { 9301, -1 }, { 9302, 2 } };
+    for (const auto &launch : refused) {
+        Answer = launch.answer;
+        EXPECT_EQ(0, RunMenuCommand(Dialog, launch.id)) << launch.id;
+    }
+    // A directory or command line one byte longer than its buffer is refused before the shell.
+    Answer = 33;
+    strcpy(SuitePaths.HostsFileDirectory, std::string(256, 'd').c_str());
+    strcpy(SuitePaths.WwwRootPath, std::string(71, 'w').c_str());
+    EXPECT_EQ(0, RunMenuCommand(Dialog, IDM_HOSTS_FILE));
+    EXPECT_EQ(0, RunMenuCommand(Dialog, IDM_COMMAND_PROMPT));
+    ControllerLogClose();
+    EXPECT_EQ(ExpectedText("refused.log"), ReadControllerLog());
+
+    KillTimer(NULL, bound);
+    UnhookWindowsHookEx(watch);
+    SetShellExecuteFunction(NULL);
+    DestroyWindow(Dialog);
 }
 } // namespace

@@ -1,21 +1,19 @@
-// Text fitting: the cutting rule on exact widths, then fittings on the
-// program's dialog template whose whole trace is tests/expected/textfit.log,
-// with failing calls put in through the measuring's call table.
+// Text fitting: the cutting rule on written-down widths; fittings in the program's dialog, whole
+// traces in tests/expected/textfit.log, and each measuring call that can fail made to fail.
 #include <gtest/gtest.h>
-#include "app/controller.h"
 #include "log/log.h"
 #include "res/resource.h"
 #include "support/test_support.h"
 #include "textfit/textfit.h"
+
 namespace
 {
-TEST(TextFit, CutRuleOnExactWidthsAndFontHeight)
+TEST(TextFit, CutIndexOnWrittenDownWidthsAndFontHeight)
 {
     const struct {
-        std::vector<int> partial;
-        int cut;
-    } rule[] = {
-        // ellipsis 9 pixels wide
+        std::vector<int> widths; // of the first 1, 2, ... fitting characters
+        int cut;                 // where "..." 9 pixels wide goes
+    } rows[] = {
         { { 5, 10, 15, 20, 25, 30, 35, 40, 45, 50, 55, 60, 65, 70, 75, 80, 85, 90, 95, 100 }, 18 },
         { { 5, 10, 15, 20, 29 }, 4 },
         { { 6, 12, 18, 22, 27 }, 3 },
@@ -25,113 +23,137 @@ TEST(TextFit, CutRuleOnExactWidthsAndFontHeight)
         { { 4 }, 1 },
         { { 3, 12 }, 1 },
         { { 3, 6, 9 }, 0 },
-        { {}, 0 }
+        { {}, 0 },
     };
-    for (const auto &c : rule)
-        EXPECT_EQ(c.cut, EllipsisCutIndex(c.partial.data(), (int)c.partial.size(), 9))
-            << c.partial.size();
+    for (const auto &row : rows) {
+        int cut = EllipsisCutIndex(row.widths.data(), (int)row.widths.size(), 9);
+        EXPECT_EQ(row.cut, cut) << "fit " << row.widths.size();
+    }
     EXPECT_EQ(10, MeasuringFontHeight(96));
     EXPECT_EQ(13, MeasuringFontHeight(120));
-    EXPECT_EQ(16, MeasuringFontHeight(144));
 }
-HGDIOBJ Arial, Measuring, AtRelease;
-int MapCalls, MapFailAt;
-BOOL WINAPI Map(HWND d, LPRECT r)
+
+// The expected text with each gap "{}" filled by what the text holds there, up to what follows
+// the gap on its line: equal to the text when the text matches.
+std::string FillGaps(std::string expected, const std::string &text)
 {
-    if (++MapCalls != MapFailAt)
-        return MapDialogRect(d, r);
-    SetLastError(1413);
-    return FALSE;
+    size_t gap = expected.find("{}");
+    while (gap != std::string::npos && gap < text.size()) {
+        size_t after = expected.find('\n', gap) - gap - 2;
+        size_t end = std::min(text.find('\n', gap), text.size());
+        size_t length = end - gap > after ? end - gap - after : 0;
+        expected.replace(gap, 2, text.substr(gap, length));
+        gap = expected.find("{}", gap + length);
+    }
+    return expected;
 }
-HDC WINAPI NoDC(HWND)
+
+std::string Failing; // the measuring call that fails
+HGDIOBJ Arial;       // the context's font when the System font must be asked for
+HGDIOBJ Previous;    // the context's font as the measuring found it
+HGDIOBJ Measuring;   // the font selected when the face is read
+HGDIOBJ AtRelease;   // the font selected when the context is released
+
+bool Fails(const std::string &call)
 {
+    if (Failing != call)
+        return false;
     SetLastError(1400);
-    return NULL;
+    return true;
 }
-HGDIOBJ WINAPI NoFont(HDC, UINT)
+
+BOOL WINAPI Map(HWND dialog, LPRECT rect)
 {
-    SetLastError(6);
-    return NULL;
+    bool character = rect->bottom == 8; // the average character, before the control's width
+    return Fails(character ? "first MapDialogRect" : "MapDialogRect") ? FALSE
+                                                                      : MapDialogRect(dialog, rect);
 }
-HGDIOBJ WINAPI ArialFont(HDC, UINT)
+
+HDC WINAPI Dc(HWND dialog)
 {
-    return Arial;
+    return Fails("GetDC") ? NULL : GetDC(dialog);
 }
-HGDIOBJ WINAPI NoStock(int)
+
+HGDIOBJ WINAPI Font(HDC dc, UINT type)
 {
-    SetLastError(87);
-    return NULL;
+    Previous = Failing == "GetStockObject" ? Arial : GetCurrentObject(dc, type);
+    return Fails("GetCurrentObject") ? NULL : Previous;
 }
-int WINAPI Face(HDC dc, int n, LPSTR s)
+
+HGDIOBJ WINAPI Stock(int which)
+{
+    return Fails("GetStockObject") ? NULL : GetStockObject(which);
+}
+
+int WINAPI Face(HDC dc, int size, LPSTR face)
 {
     Measuring = GetCurrentObject(dc, OBJ_FONT);
-    return GetTextFaceA(dc, n, s);
+    return Fails("GetTextFace") ? 0 : GetTextFaceA(dc, size, face);
 }
-int WINAPI NoFace(HDC dc, int, LPSTR)
-{
-    Measuring = GetCurrentObject(dc, OBJ_FONT);
-    SetLastError(1114);
-    return 0;
-}
-int WINAPI Release(HWND w, HDC dc)
+
+int WINAPI Release(HWND dialog, HDC dc)
 {
     AtRelease = GetCurrentObject(dc, OBJ_FONT);
-    return ReleaseDC(w, dc);
+    int released = ReleaseDC(dialog, dc);
+    return Fails("ReleaseDC") ? 0 : released;
 }
-int WINAPI NoRelease(HWND w, HDC dc)
+
+std::string Log()
 {
-    Release(w, dc);
-    SetLastError(1401);
-    return 0;
-}
-struct FitCase {
-    std::string text, shown;
-    int mapFailAt;
-    HDC(WINAPI *dc)(HWND);
-    HGDIOBJ(WINAPI *font)(HDC, UINT);
-    HGDIOBJ(WINAPI *stock)(int);
-    int(WINAPI *face)(HDC, int, LPSTR);
-    int(WINAPI *release)(HWND, HDC);
-};
-TEST(TextFit, FittingsOnTheDialogTemplateWithTheirWholeTrace)
-{
-    const FitCase cases[] = {
-        { "Apache/2.2 HTTP Server", "Apache/2.2 HTTP Server", 0, GetDC, GetCurrentObject,
-          GetStockObject, Face, Release },
-        { "The Apache HTTP Server of the local web-development stack, serving PHP and Perl pages",
-          "The Apache HTTP Server of the local web-development stack, serving PHP ...", 0, GetDC,
-          GetCurrentObject, GetStockObject, Face, Release },
-        { std::string(300, 'i'), std::string(119, 'i') + "...", 0, GetDC, GetCurrentObject,
-          GetStockObject, Face, Release },
-        { "", "", 0, GetDC, GetCurrentObject, GetStockObject, Face, Release },
-        { "Tomcat5", "Tomcat5", 0, GetDC, ArialFont, GetStockObject, Face, Release },
-        { "MySQL", "MySQL", 0, GetDC, GetCurrentObject, GetStockObject, Face, NoRelease },
-        { "MySQL", "", 0, NoDC, GetCurrentObject, GetStockObject, Face, Release },
-        { "MySQL", "", 0, GetDC, NoFont, GetStockObject, Face, Release },
-        { "MySQL", "", 0, GetDC, ArialFont, NoStock, Face, Release },
-        { "MySQL", "", 0, GetDC, GetCurrentObject, GetStockObject, NoFace, Release },
-        { "MySQL", "", 2, GetDC, GetCurrentObject, GetStockObject, Face, Release },
-        { "MySQL", "old", 1, GetDC, GetCurrentObject, GetStockObject, Face, Release }
-    };
-    HWND dialog = CreateBareDialog();
-    HDC dc = GetDC(dialog);
-    HGDIOBJ original = GetCurrentObject(dc, OBJ_FONT); // the dialog's own font, to be given back
-    ReleaseDC(dialog, dc);
-    Arial = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+    ControllerLogClose();
+    std::string log = ReadControllerLog();
     OpenFreshControllerLog();
-    for (const FitCase &c : cases) {
-        TextFitCalls = { Map, c.dc, c.font, c.stock, c.face, c.release };
-        MapCalls = 0, MapFailAt = c.mapFailAt, Measuring = AtRelease = NULL;
+    return log;
+}
+
+TEST(TextFit, FittingsInTheDialogAndEachMeasuringCallFailing)
+{
+    const std::string dashes(300, '\x97'); // each at least as wide as "..."
+    HWND dialog = CreateBareDialog();
+    Arial = CreateFontA(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+    TextFitCalls = { Map, Dc, Font, Stock, Face, Release };
+    OpenFreshControllerLog();
+
+    EXPECT_EQ(1, SetFittedDlgItemText(dialog, IDC_DESCRIPTION, "Apache/2.2 HTTP Server"));
+    EXPECT_EQ("Apache/2.2 HTTP Server", DialogItemText(dialog, IDC_DESCRIPTION));
+    EXPECT_EQ(1, SetFittedDlgItemText(dialog, IDC_DESCRIPTION, dashes.c_str()));
+    std::string log = Log();
+    EXPECT_EQ(FillGaps(ExpectedText("textfit.log"), log), log);
+    // The last fitting dash, wider than "...", gives way to it.
+    std::string shown = DialogItemText(dialog, IDC_DESCRIPTION);
+    std::string kept = shown.substr(0, shown.size() - std::min<size_t>(shown.size(), 3));
+    EXPECT_EQ(kept + "...", shown);
+    EXPECT_NE(std::string::npos, log.find("\nClipped String: " + kept + "\x97\n"));
+    EXPECT_EQ(0u, GetObjectType(Measuring)) << "the measuring font not deleted";
+    EXPECT_EQ(Previous, AtRelease) << "the context's font not given back";
+
+    const struct {
+        const char *failing;
+        const char *shown;
+        const char *ending; // of the trace
+    } rows[] = {
+        { "ReleaseDC", "MySQL", "context (DC).\n\nReleaseDC() failed (1400).\n" },
+        { "GetDC", "", "(DC).\n\nGetDC() failed (1400).\n" },
+        { "GetCurrentObject", "", "(DC).\n\nGetCurrentObject(OBJ_FONT) failed (1400).\n" },
+        { "GetStockObject", "",
+          "Face: Arial\n\nSwitching to \"System\" Font Face...\n\n"
+          "GetStockObject(SYSTEM_FONT) failed (1400).\n" },
+        { "GetTextFace", "", "\n\nGetTextFace() failed (1400).\n" },
+        { "MapDialogRect", "", "[if needed]...\n\nMapDialogRect() failed (1400).\n" },
+        { "first MapDialogRect", "old", "\nMapDialogRect() failed (1400).\n" },
+    };
+    for (const auto &row : rows) {
+        Failing = row.failing;
         SetDlgItemTextA(dialog, IDC_DESCRIPTION, "old");
-        EXPECT_EQ(c.mapFailAt != 1, SetFittedDlgItemText(dialog, IDC_DESCRIPTION, c.text.c_str()));
-        EXPECT_EQ(c.shown, DialogItemText(dialog, IDC_DESCRIPTION)) << c.text;
-        bool released = c.dc == GetDC && c.mapFailAt == 0; // the previous font is back by then
-        EXPECT_EQ(released ? (c.font == ArialFont ? Arial : original) : NULL, AtRelease) << c.text;
-        EXPECT_EQ(0u, Measuring ? GetObjectType(Measuring) : 0)
-            << "measuring font not deleted: " << c.text;
+
+        SetFittedDlgItemText(dialog, IDC_DESCRIPTION, "MySQL");
+
+        EXPECT_EQ(row.shown, DialogItemText(dialog, IDC_DESCRIPTION)) << row.failing;
+        log = Log();
+        size_t length = std::min(log.size(), strlen(row.ending));
+        EXPECT_EQ(row.ending, log.substr(log.size() - length)) << row.failing;
     }
-    TextFitCalls = TextFitSystemCallsDefault, ControllerLogClose();
-    EXPECT_EQ(ExpectedText("textfit.log"), ReadControllerLog());
+    TextFitCalls = TextFitSystemCallsDefault;
     DestroyWindow(dialog);
 }
 } // namespace
