@@ -260,7 +260,7 @@ TEST_F(Services, TableLogsEveryQueryAndTheActionsTheirOutcomes)
 
 TEST_F(Services, ButtonsPollTimersDotsAndRequeryAllFromNothingInstalledToAServiceStartedAndStopped)
 {
-    const char *options = "--hold-start --listen 127.0.0.1:18080";
+    const char *options = "--hold-start --hold-stop --listen 127.0.0.1:18080";
     dialog = CreateControllerDialog();
     EXPECT_EQ(Texts(4, "[not installed]"), ListBoxTexts(dialog, IDC_STATUS_LIST));
     EXPECT_EQ(Texts(4, ""), ListBoxTexts(dialog, IDC_STARTUP_TYPE_LIST));
@@ -394,6 +394,7 @@ TEST_F(Services, ButtonsPollTimersDotsAndRequeryAllFromNothingInstalledToAServic
     EXPECT_EQ("Stopping", ListBoxTexts(dialog, IDC_STATUS_LIST).at(0));
     SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_SETCURSEL, 1, 0);
     Click(IDC_SERVICES_LIST, LBN_SELCHANGE);
+    ASSERT_TRUE(ReleaseTestService("Apache2.2", "stop"));
     ASSERT_TRUE(WaitForTestServiceState("Apache2.2", SERVICE_STOPPED, 30000));
     NewLog();
     SendMessageA(dialog, WM_TIMER, 7100, 0);

@@ -1,7 +1,8 @@
 // The test service program, run by the service manager under one of the managed names:
-//   qvx_testsvc run NAME [--listen A.B.C.D:PORT]... [--load DLL]... [--hold-start] [--accept-none]
-// --hold-start reports running only once the event Global\qvx-hold-NAME.start is set; --accept-none
-// accepts no control, and stops once Global\qvx-hold-NAME.stop is set.
+//   qvx_testsvc run NAME [--listen A.B.C.D:PORT]... [--load DLL]... [--hold-start] [--hold-stop]
+//                        [--accept-none]
+// --hold-start (--hold-stop) reports running (stopped) only once the event Global\qvx-hold-NAME.start
+// (.stop) is set; --accept-none accepts no control, and stops once .stop is set.
 #include <winsock2.h>
 #include <windows.h>
 #include <stdlib.h>
@@ -84,6 +85,8 @@ static void WINAPI ServiceMain(DWORD, LPSTR *)
         WaitForSingleObject(start, INFINITE);
     Report(SERVICE_RUNNING);
     WaitForSingleObject(Has("--accept-none") ? stop : StopRequest, INFINITE);
+    if (Has("--hold-stop"))
+        WaitForSingleObject(stop, INFINITE);
     Report(SERVICE_STOPPED);
 }
 
