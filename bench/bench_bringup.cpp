@@ -524,23 +524,16 @@ bool PrepareStack()
         CopyFileA(dll.c_str(), target.c_str(), FALSE);
         loads += " --load " + target;
     }
-    TestServiceSetup setup;
-    setup.name = "Apache2.2";
-    setup.hasDescription = true;
-    setup.description = "Apache/2.2 web server of the benchmark stack";
-    setup.runArguments = "--listen 0.0.0.0:18080 --listen 0.0.0.0:18443 --connect-self" + loads;
-    if (!InstallTestService(setup).empty() ||
+    std::string apache = "--listen 0.0.0.0:18080 --listen 0.0.0.0:18443" + loads;
+    if (!InstallTestService("Apache2.2", apache, SERVICE_DEMAND_START,
+                            "Apache/2.2 web server of the benchmark stack")
+             .empty() ||
         !StartTestService("Apache2.2", SERVICE_RUNNING, 60000).empty())
         return false;
-    setup = TestServiceSetup();
-    setup.name = "MySQL";
-    setup.runArguments = "--listen 0.0.0.0:13306";
-    if (!InstallTestService(setup).empty() ||
+    if (!InstallTestService("MySQL", "--listen 0.0.0.0:13306", SERVICE_DEMAND_START, "").empty() ||
         !StartTestService("MySQL", SERVICE_RUNNING, 60000).empty())
         return false;
-    setup = TestServiceSetup();
-    setup.name = "Tomcat5";
-    return InstallTestService(setup).empty();
+    return InstallTestService("Tomcat5", "", SERVICE_DEMAND_START, "").empty();
 }
 
 // The lines of one text that the other lacks, marked with the side's name.

@@ -17,6 +17,7 @@ ServiceTableRecord ServiceTable = { NULL,
                                     } };
 
 ServiceBlockAllocator ServiceBlockAllocate = malloc;
+ServiceManagerOpener ServiceManagerOpen = OpenSCManagerA;
 
 /* What a failed close left behind is replaced here, without log lines. */
 static void ReleaseLeftovers(void)
@@ -61,7 +62,7 @@ int ServiceTableOpen(void)
     DWORD error;
 
     ReleaseLeftovers();
-    ServiceTable.hSCManager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    ServiceTable.hSCManager = ServiceManagerOpen(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (ServiceTable.hSCManager == NULL) {
         ControllerLogAppend("\nOpenSCManager failed (%d).\n", (int)GetLastError());
         return 0;

@@ -31,6 +31,11 @@ extern ServiceTableRecord ServiceTable;
 typedef void *(*ServiceBlockAllocator)(size_t size);
 extern ServiceBlockAllocator ServiceBlockAllocate;
 
+/* Opens the Service Control Manager; OpenSCManagerA unless a test replaces
+   it to refuse the open, as Windows does for a user without full access. */
+typedef SC_HANDLE(WINAPI *ServiceManagerOpener)(LPCSTR machine, LPCSTR database, DWORD access);
+extern ServiceManagerOpener ServiceManagerOpen;
+
 int ServiceTableOpen(void);
 int ServiceTableClose(void);
 int ServiceQueryStatus(int serviceIndex);

@@ -1,27 +1,22 @@
-// Test services: the test service program installed under the managed names in the prefix's Service
-// Control Manager, doing what its command line asks. The calls returning text give "" or what failed.
+// The test service program installed under the managed names in the prefix's service manager; the
+// calls that return text give "" or what failed.
 #ifndef QVX_TESTS_TEST_SERVICES_H
 #define QVX_TESTS_TEST_SERVICES_H
-#include <windows.h>
-#include <string>
-struct TestServiceSetup {
-    std::string name, runArguments,
-        description; // "Apache2.2"; "--listen 0.0.0.0:80 --hold-start"...; see below
-    bool hasDescription = false;
-    DWORD startType = SERVICE_DEMAND_START; // a description registered only when true
-    std::string binaryPathOverride;         // replaces the whole binary path when set
-};
-std::string TestBinDirectory(); // this program's directory, with a trailing backslash
-std::string TestServiceProgram();
-std::string InstallTestService(const TestServiceSetup &setup); // replaces one of that name
+
+#include "test_support.h"
+
+std::string TestServiceProgram(); // qvx_testsvc.exe beside this program
+// A service of that name, replaced, that runs `binaryPath`; a description unless "".
+std::string InstallService(const std::string &name, const std::string &binaryPath, DWORD startType,
+                           const std::string &description);
+// The same running the test service with these options.
+std::string InstallTestService(const std::string &name, const std::string &options, DWORD startType,
+                               const std::string &description);
 std::string StartTestService(const std::string &name, DWORD waitForState, DWORD timeoutMs);
-std::string StopTestService(const std::string &name, DWORD timeoutMs);
-std::string RemoveTestService(const std::string &name); // stops, deletes, waits for the name to go
 void RemoveAllManagedServices();
-DWORD QueryTestServiceState(const std::string &name, DWORD *processId); // 0: no such service
-DWORD QueryTestServiceStartType(const std::string &name);
+std::string TestServiceProcessId(const std::string &name); // as the service manager reports it
 bool WaitForTestServiceState(const std::string &name, DWORD state, DWORD timeoutMs);
-bool ReleaseTestService(
-    const std::string &name,
-    const char *step); // lets --hold-start ("start"), --hold-stop ("stop") go on
+// Lets a service go on that holds its start ("start"), or with --accept-none its run ("stop").
+bool ReleaseTestService(const std::string &name, const char *step);
+
 #endif

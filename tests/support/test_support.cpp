@@ -1,34 +1,30 @@
 // Helpers shared by the tests.
 #include "test_support.h"
+
 #include <io.h>
 #include <stdio.h>
+
+#include <fstream>
+#include <sstream>
+
 #include "app/controller.h"
 #include "log/log.h"
 #include "res/resource.h"
-static std::string ReadWhole(const char *path, const char *mode)
+
+// Read in text mode, "\r\n" comes back as "\n".
+static std::string ReadWhole(const std::string &path, std::ios::openmode mode)
 {
-    std::string text;
-    FILE *file = fopen(path, mode);
-    if (!file)
-        return text;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof(buffer), file)) > 0;)
-        text.append(buffer, n);
-    fclose(file);
-    return text;
+    std::ifstream file(path.c_str(), mode);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
-std::string ExpectedText(const char *name)
-{
-    char path[MAX_PATH] = "";
-    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
-    while (length > 0 && path[length - 1] != '\\')
-        length--;
-    return ReadWhole((std::string(path, length) + name).c_str(), "rb");
-}
+
 std::string ReadControllerLog()
 {
-    return ReadWhole("C:\\www\\suite-data\\controller.log", "rt");
+    return ReadWhole("C:\\www\\suite-data\\controller.log", std::ios::in);
 }
+
 void OpenFreshControllerLog()
 {
     CreateDirectoryA("C:\\www", NULL);
@@ -36,118 +32,156 @@ void OpenFreshControllerLog()
     ControllerLogClose();
     ControllerLogOpen();
 }
+
 static INT_PTR CALLBACK BareDialogProc(HWND, UINT message, WPARAM, LPARAM)
 {
     return message == WM_INITDIALOG;
 }
+
 HWND CreateControllerDialog()
 {
     return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
                               ControllerDialogProc, 0);
 }
+
 HWND CreateBareDialog()
 {
     return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
                               BareDialogProc, 0);
 }
+
 void DestroyControllerDialog(HWND dialog)
 {
+    MSG message;
+
     if (dialog)
         DestroyWindow(dialog);
-    MSG message;
     while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
-        if (message.message != WM_QUIT)
-            DispatchMessageA(&message);
+        DispatchMessageA(&message);
 }
+
+// Asked by a wide message: another process's list box answers rightly only so.
+static std::string AskText(HWND window, UINT message, WPARAM wParam)
+{
+    wchar_t wide[1024] = { 0 };
+    char text[2048] = { 0 };
+    DWORD_PTR result = 0;
+
+    if (!SendMessageTimeoutW(window, message, wParam, (LPARAM)wide, SMTO_NORMAL, 10000, &result))
+        return "<no answer>";
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof(text), NULL, NULL);
+    return text;
+}
+
 std::string DialogItemText(HWND dialog, int id)
 {
-    char text[1024] = { 0 };
-    GetDlgItemTextA(dialog, id, text, sizeof(text));
-    return text;
+    return AskText(GetDlgItem(dialog, id), WM_GETTEXT, 1024);
 }
-std::string ListBoxText(HWND dialog, int id, int row)
+
+Texts ListBoxTexts(HWND dialog, int id)
 {
-    LRESULT length = SendDlgItemMessageA(dialog, id, LB_GETTEXTLEN, (WPARAM)row, 0);
-    std::string text(length == LB_ERR ? 0 : (size_t)length + 1, '\0');
-    if (length == LB_ERR)
-        return "<no row>";
-    SendDlgItemMessageA(dialog, id, LB_GETTEXT, (WPARAM)row, (LPARAM)&text[0]);
-    return text.substr(0, (size_t)length);
-}
-std::vector<std::string> ListBoxTexts(HWND dialog, int id)
-{
-    std::vector<std::string> rows;
-    LRESULT count = SendDlgItemMessageA(dialog, id, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < count; i++)
-        rows.push_back(ListBoxText(dialog, id, (int)i));
+    DWORD_PTR count = 0;
+    Texts rows;
+
+    SendMessageTimeoutW(GetDlgItem(dialog, id), LB_GETCOUNT, 0, 0, SMTO_NORMAL, 10000, &count);
+    for (int row = 0; row < (int)count; row++)
+        rows.push_back(AskText(GetDlgItem(dialog, id), LB_GETTEXT, row));
     return rows;
 }
-std::string HexText(DWORD value)
+
+std::string Filled(const std::string &text, const Values &values)
 {
-    char text[16];
-    snprintf(text, sizeof(text), "%#010x", (unsigned)value);
-    return text;
+    std::string filled = text;
+
+    for (const auto &value : values) {
+        std::string name = "{" + value.first + "}";
+        for (size_t at = filled.find(name); at != std::string::npos; at = filled.find(name, at))
+            filled.replace(at, name.size(), value.second);
+    }
+    return filled;
 }
-std::string StatusBlock(const SERVICE_STATUS_PROCESS &s)
+
+std::string LogMismatch(const std::string &log, const std::string &expected, const Values &values)
 {
-    return "\nStatus of Service:\n\tService Type: " + HexText(s.dwServiceType) +
-           "\n\tCurrent State: " + HexText(s.dwCurrentState) +
-           "\n\tControls Accepted: " + HexText(s.dwControlsAccepted) +
-           "\n\tWin32 Exit Code: " + std::to_string((int)s.dwWin32ExitCode) +
-           "\n\tService Specific Exit Code: " + std::to_string((int)s.dwServiceSpecificExitCode) +
-           "\n\tCheck Point: " + std::to_string((int)s.dwCheckPoint) +
-           "\n\tWait Hint: " + std::to_string((int)s.dwWaitHint) +
-           "\n\tProcess Id: " + std::to_string((int)s.dwProcessId) +
-           "\n\tService Flags: " + HexText(s.dwServiceFlags) + "\n";
+    // Marked ends: the first piece opens the log, the last ends it.
+    std::string marked = "\x01" + log + "\x02";
+    std::string rest = "\x01" + Filled(expected, values) + "\x02";
+    size_t from = 0;
+
+    while (!rest.empty()) {
+        size_t gap = rest.find("~~~\n");
+        std::string piece = rest.substr(0, gap);
+        rest.erase(0, gap == std::string::npos ? gap : gap + 4);
+        size_t at = marked.find(piece, from);
+        if (at == std::string::npos)
+            return "expected:\n" + piece + "\n--- but the log from there is ---\n" +
+                   marked.substr(from, piece.size() + 400);
+        from = at + piece.size();
+    }
+    return "";
 }
-int CountHandles(HANDLE process)
+
+std::string TestBinDirectory()
 {
-    int count = 0;
-    for (HANDLE h = (HANDLE)4, copy; h < (HANDLE)0x800; h = (HANDLE)((ULONG_PTR)h + 4))
-        if (DuplicateHandle(process, h, GetCurrentProcess(), &copy, 0, FALSE,
-                            DUPLICATE_SAME_ACCESS))
-            count++, CloseHandle(copy);
-    return count;
+    char path[MAX_PATH] = { 0 };
+
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    return std::string(path, strrchr(path, '\\') + 1);
 }
+
+std::string ExpectedText(const char *name)
+{
+    return ReadWhole(TestBinDirectory() + name, std::ios::binary);
+}
+
 bool WriteWholeFile(const std::string &path, const std::string &content)
 {
-    FILE *file = fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    bool ok = fwrite(content.data(), 1, content.size(), file) == content.size();
-    return fclose(file) == 0 && ok;
+    std::ofstream file(path.c_str(), std::ios::binary);
+
+    file << content;
+    file.close();
+    return !file.fail();
 }
+
 std::string Between(const std::string &text, const std::string &from, const std::string &to)
 {
     size_t start = text.find(from);
-    if (start == std::string::npos)
-        return std::string();
     size_t end = to.empty() ? std::string::npos : text.find(to, start + from.size());
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+
+    if (start == std::string::npos)
+        return "";
+    return text.substr(start, end == std::string::npos ? end : end - start);
 }
-static const char CapturePath[] = "C:\\qvx-stdout.txt";
+
+int CountHandles(HANDLE process)
+{
+    int count = 0;
+
+    for (ULONG_PTR value = 4; value < 0x800; value += 4) {
+        HANDLE copy = NULL;
+        if (DuplicateHandle(process, (HANDLE)value, GetCurrentProcess(), &copy, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS)) {
+            CloseHandle(copy);
+            count++;
+        }
+    }
+    return count;
+}
+
 void StdoutCapture::Begin()
 {
+    FILE *file = fopen("C:\\qvx-stdout.txt", "wb");
+
     fflush(stdout);
     saved_ = _dup(_fileno(stdout));
-    FILE *file = fopen(CapturePath, "wb");
-    if (file) {
-        _dup2(_fileno(file), _fileno(stdout));
-        fclose(file);
-    }
+    _dup2(_fileno(file), _fileno(stdout));
+    fclose(file);
 }
+
 std::string StdoutCapture::End()
 {
     fflush(stdout);
-    if (saved_ >= 0) {
-        _dup2(saved_, _fileno(stdout));
-        _close(saved_);
-        saved_ = -1;
-    }
-    std::string text = ReadWhole(CapturePath, "rb"), plain;
-    DeleteFileA(CapturePath);
-    for (size_t i = 0; i < text.size(); i++) // the runtime may write the descriptor in text mode
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            plain.push_back(text[i]);
-    return plain;
+    _dup2(saved_, _fileno(stdout));
+    _close(saved_);
+    return ReadWhole("C:\\qvx-stdout.txt", std::ios::in);
 }
