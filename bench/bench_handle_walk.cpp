@@ -85,12 +85,11 @@ struct ProcessPlan {
     DWORD handles;
 };
 
-SimulatedHandle MakeHandle(DWORD pid, BYTE type, USHORT value, const wchar_t *name)
+SimulatedHandle MakeHandle(DWORD pid, BYTE type, const wchar_t *name)
 {
     SimulatedHandle h = SimulatedHandle();
     h.processId = pid;
     h.typeNumber = type;
-    h.handle = value;
     h.name = name;
     return h;
 }
@@ -134,7 +133,7 @@ void BuildHandleTable(SimulatedNetwork *system, size_t entries)
             if (row.pid != p.pid)
                 continue;
             for (int k = 0; k < row.count; k++) {
-                SimulatedHandle h = MakeHandle(p.pid, row.type, 0, row.name);
+                SimulatedHandle h = MakeHandle(p.pid, row.type, row.name);
                 if (row.address != NULL) {
                     h.address = row.address;
                     h.port = (USHORT)(row.firstPort + k);
@@ -157,16 +156,12 @@ void BuildHandleTable(SimulatedNetwork *system, size_t entries)
             } else if (p.pid != ApachePid && p.pid != MySqlPid && p.pid != TomcatOldPid &&
                        (seed >> 8) % 5 == 0) {
                 all.push_back(
-                    MakeHandle(p.pid, 28, 0, L"\\Device\\HarddiskVolume1\\Windows\\System32"));
+                    MakeHandle(p.pid, 28, L"\\Device\\HarddiskVolume1\\Windows\\System32"));
             } else {
-                all.push_back(
-                    MakeHandle(p.pid, OtherTypes[(seed >> 4) % sizeof(OtherTypes)], 0, L""));
+                all.push_back(MakeHandle(p.pid, OtherTypes[(seed >> 4) % sizeof(OtherTypes)], L""));
             }
         }
-        for (size_t k = 0; k < all.size(); k++) {
-            all[k].handle = (USHORT)(4 + 4 * k);
-            system->handles.push_back(all[k]);
-        }
+        system->handles.insert(system->handles.end(), all.begin(), all.end());
     }
     system->handles.resize(std::min(system->handles.size(), entries));
 }
@@ -182,14 +177,12 @@ void SetService(int i, int installed, DWORD state, DWORD pid)
 
 void ClearRecordings(SimulatedNetwork *system)
 {
-    system->tableSizes.clear();
     system->openedProcesses.clear();
 }
 
 // What one walk made the system do, to check that both sides did the same.
 struct WalkCalls {
     size_t opened, duplicated, named, transport;
-    int openObjects;
     ServiceEndpoints endpoints[SERVICE_COUNT];
 };
 
@@ -200,7 +193,6 @@ WalkCalls Observed(const SimulatedNetwork &system, const ServiceEndpoints endpoi
     calls.duplicated = CallCounts().duplicated;
     calls.named = CallCounts().named;
     calls.transport = CallCounts().transport;
-    calls.openObjects = system.openObjects;
     memcpy(calls.endpoints, endpoints, sizeof(calls.endpoints));
     return calls;
 }
@@ -208,8 +200,7 @@ WalkCalls Observed(const SimulatedNetwork &system, const ServiceEndpoints endpoi
 bool SameCalls(const WalkCalls &a, const WalkCalls &b)
 {
     return a.opened == b.opened && a.duplicated == b.duplicated && a.named == b.named &&
-           a.transport == b.transport && a.openObjects == 0 && b.openObjects == 0 &&
-           memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
+           a.transport == b.transport && memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
 }
 
 // --- The bare loop ---------------------------------------------------------

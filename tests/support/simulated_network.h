@@ -1,30 +1,22 @@
-// A simulated system behind the network layer (network/network.h) for what Wine cannot produce:
-// socket names, transport answers, a token without the debug privilege, failing events. Installed
-// in NetworkCalls, it answers from a SimulatedNetwork, refuses calls with wrong arguments as the
-// system would, and notes what it was asked.
+// A simulated system behind the network layer; it refuses a wrong access, class, code or request.
 #ifndef QVX_TESTS_SIMULATED_NETWORK_H
 #define QVX_TESTS_SIMULATED_NETWORK_H
 #include <winsock2.h>
-#include <windows.h>
 #include <iphlpapi.h>
 #include <string>
 #include <vector>
 
-// How the system answers for a handle. A blocked call, and a request pending forever (which
-// ignores its cancel), returns at ReleaseStuckQueries.
+// A blocked query, and a pending request, returns at RemoveSimulatedNetwork.
 enum SimulatedAnswer {
     Answers,
-    PendingCompletes,
     PendingForever,
     CancelBlocks,
     NameBlocks
 };
 
-// A file handle (type 28 unless typeNumber says otherwise); for a socket, its local address
-// (0.0.0.0 when null) and port.
+// A file handle, of type 28 unless typeNumber says otherwise; a null address is 0.0.0.0.
 struct SimulatedHandle {
     DWORD processId;
-    USHORT handle;
     std::wstring name;
     const char *address;
     USHORT port;
@@ -36,22 +28,15 @@ struct SimulatedNetwork {
     bool hasTcpTable;
     std::vector<MIB_TCPROW_OWNER_PID> tcpRows;
     std::vector<SimulatedHandle> handles;
-    bool privilegeNotAssigned;
-    bool eventsFail;
     std::vector<MIB_IPADDRROW> ipRows;
     bool ipSecondCallFails;
-    std::vector<ULONG> tableSizes; // the buffer size each table call was given
     std::vector<DWORD> openedProcesses;
-    LONG openObjects;
+    std::vector<HANDLE> pendingEvents;
 };
 
 void InstallSimulatedNetwork(SimulatedNetwork *network);
-void ReleaseStuckQueries();
-// The threads that asked for requests still pending stop where they are, as a driver that ignores
-// cancellation holds their exit; returns how many. RemoveSimulatedNetwork lets them go.
-int HoldRequestingThreads();
-// Releases everything, waits for the walkers and puts the system's own calls back.
+// Stops the thread of the last request pending forever, as a driver holding its exit would.
+bool HoldRequestingThread();
 void RemoveSimulatedNetwork();
 MIB_TCPROW_OWNER_PID SimulatedTcpRow(DWORD state, const char *address, USHORT port, DWORD pid);
-MIB_IPADDRROW SimulatedIpRow(const char *address, unsigned short type);
 #endif
