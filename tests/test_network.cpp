@@ -59,7 +59,7 @@ HANDLE WINAPI NoEvent(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR)
 TEST_F(NetworkTest, ClosingTheDialogWaitsForTheWalkerWithinTheBound)
 {
     HWND dialog = CreateControllerDialog();
-    system.handles = { { .processId = 1200, .name = L"\\Device\\Tcp", .answer = PendingForever } };
+    system.handles = { { .processId = 1200, .name = L"\\Device\\Tcp", .answer = Pending } };
     ServiceTable.entries[0].bInstalled = 1;
     ServiceTable.entries[0].ssStatus.dwCurrentState = SERVICE_RUNNING;
     ServiceTable.entries[0].ssStatus.dwProcessId = 1200;
@@ -117,7 +117,7 @@ TEST_F(NetworkTest, EndpointsByTheTcpTableOrTheHandleWalk)
         { .processId = 1300, .name = L"\\Device\\Udp", .port = 53, .typeNumber = 26 },
         { .processId = 1300, .name = L"\\device\\tcp" },
         { .processId = 1400, .name = L"\\Device\\Tcp" },
-        { .processId = 1200, .name = L"\\Device\\Udp", .port = 83, .answer = PendingForever },
+        { .processId = 1200, .name = L"\\Device\\Udp", .port = 83, .answer = Pending },
         { .processId = 1200, .name = L"\\Device\\Tcp", .port = 84, .answer = CancelBlocks },
     };
     system.handles.resize(21,

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-// A blocked query, and a pending request, returns at RemoveSimulatedNetwork.
+// A blocked query returns, and a pending request completes, at RemoveSimulatedNetwork.
 enum SimulatedAnswer {
     Answers,
-    PendingForever,
+    Pending,
     CancelBlocks,
     NameBlocks
 };
@@ -35,7 +35,7 @@ struct SimulatedNetwork {
 };
 
 void InstallSimulatedNetwork(SimulatedNetwork *network);
-// Stops the thread of the last request pending forever, as a driver holding its exit would.
+// Stops the thread that made the last pending request, as a driver holding its exit would.
 bool HoldRequestingThread();
 void RemoveSimulatedNetwork();
 MIB_TCPROW_OWNER_PID SimulatedTcpRow(DWORD state, const char *address, USHORT port, DWORD pid);
