@@ -215,8 +215,6 @@ void RemoveAllManagedServices()
     for (const char *name : { "Apache2.2", "MySQL", "Tomcat5", "W3svc" }) {
         SERVICE_STATUS status;
         SC_HANDLE service = OpenServiceA(Manager(), name, SERVICE_ALL_ACCESS);
-        ReleaseTestService(name, "start");
-        ReleaseTestService(name, "stop");
         ControlService(service, SERVICE_CONTROL_STOP, &status);
         DeleteService(service);
         CloseServiceHandle(service);
