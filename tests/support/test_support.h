@@ -17,7 +17,7 @@ void DestroyControllerDialog(HWND dialog);
 std::string DialogItemText(HWND dialog, int id); // wide messages: "<no answer>" after 10 s
 Texts ListBoxTexts(HWND dialog, int id);
 std::string Filled(std::string text, const Values &values); // each {NAME} replaced
-// "" when the log is the expected text, filled, with any text for each line "~~~"; else the miss.
+// "" when the log is the expected text, filled, any text for each line "~~~"; else what differs.
 std::string LogMismatch(const std::string &log, const std::string &expected, const Values &values);
 std::string ExpectedText(const char *name); // tests/expected/NAME, beside the test programs
 std::string TestBinDirectory();             // with a trailing backslash

@@ -1,5 +1,5 @@
-// run NAME [--listen A.B.C.D:PORT]... [--load DLL]... [--hold-start|stop] [--accept-none]: holds
-// until Global\qvx-hold-NAME.start (.stop) is set; --accept-none stops only once .stop is set.
+// qvx_testsvc run NAME [--listen ADDR:PORT]... [--load DLL]... [--hold-start|stop] [--accept-none]
+// --hold-start|stop wait for Global\qvx-hold-NAME.start|.stop; --accept-none runs until .stop.
 #include <winsock2.h>
 #include <windows.h>
 
