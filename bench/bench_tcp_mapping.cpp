@@ -153,10 +153,10 @@ bool BenchConnections(long connections, int rounds)
     char arguments[128];
     snprintf(arguments, sizeof(arguments), "--listen 127.0.0.1:%u --connections %ld",
              (unsigned)FreePort(), connections);
-    std::string path =
-        "\"" + TestBinDirectory() + "qvx_endpoint_service.exe\" Apache2.2 " + arguments;
+    std::string program = TestBinDirectory() + "qvx_endpoint_service.exe";
     double start = Now();
-    std::string failure = InstallService("Apache2.2", path, SERVICE_DEMAND_START, "");
+    std::string failure =
+        InstallTestService("Apache2.2", arguments, SERVICE_DEMAND_START, "", program);
     if (failure.empty())
         failure = StartTestService("Apache2.2", SERVICE_RUNNING, 600000);
     if (!failure.empty()) {

@@ -10,7 +10,7 @@
 // backlog never fills) for the mapping benchmark; it stops early when the
 // system refuses more sockets.
 //
-//   qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... [--connect-self] [--connections N]
+//   qvx_endpoint_service run NAME [--listen A.B.C.D:PORT]... [--connect-self] [--connections N]
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
@@ -195,13 +195,13 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
 
 int main(int argc, char **argv)
 {
-    if (argc < 2) {
-        fprintf(stderr, "usage: qvx_endpoint_service NAME [--listen A.B.C.D:PORT]... "
+    if (argc < 3) {
+        fprintf(stderr, "usage: qvx_endpoint_service run NAME [--listen A.B.C.D:PORT]... "
                         "[--connect-self] [--connections N]\n");
         return 2;
     }
-    ServiceName = argv[1];
-    for (int i = 2; i < argc; i++) {
+    ServiceName = argv[2];
+    for (int i = 3; i < argc; i++) {
         if (strcmp(argv[i], "--listen") == 0 && i + 1 < argc)
             ListenTexts.push_back(argv[++i]);
         else if (strcmp(argv[i], "--connect-self") == 0)

@@ -1,10 +1,7 @@
 // Compiled into GoogleTest only: under Wine on emulated 32-bit x86 its failure reports to
 // OutputDebugStringA end the test program; they still go to standard output.
-#ifndef QVX_TESTS_GTEST_QUIET_DEBUGGER_H
-#define QVX_TESTS_GTEST_QUIET_DEBUGGER_H
 #include <windows.h>
 static inline void QvxQuietDebugString(const char *)
 {
 }
 #define OutputDebugStringA QvxQuietDebugString
-#endif

@@ -1,23 +1,18 @@
-// Helpers shared by the tests.
 #include "test_support.h"
 
 #include <io.h>
 #include <stdio.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "app/controller.h"
 #include "log/log.h"
 #include "res/resource.h"
 
-// Read in text mode, "\r\n" comes back as "\n".
 static std::string ReadWhole(const std::string &path, std::ios::openmode mode)
 {
     std::ifstream file(path.c_str(), mode);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(file), {});
 }
 
 std::string ReadControllerLog()
@@ -27,7 +22,6 @@ std::string ReadControllerLog()
 
 void OpenFreshControllerLog()
 {
-    CreateDirectoryA("C:\\www", NULL);
     CreateDirectoryA("C:\\www\\suite-data", NULL);
     ControllerLogClose();
     ControllerLogOpen();
@@ -40,27 +34,24 @@ static INT_PTR CALLBACK BareDialogProc(HWND, UINT message, WPARAM, LPARAM)
 
 HWND CreateControllerDialog()
 {
-    return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
-                              ControllerDialogProc, 0);
+    return CreateDialogParamA(NULL, MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, ControllerDialogProc,
+                              0);
 }
 
 HWND CreateBareDialog()
 {
-    return CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
-                              BareDialogProc, 0);
+    return CreateDialogParamA(NULL, MAKEINTRESOURCEA(IDD_CONTROLLER), NULL, BareDialogProc, 0);
 }
 
 void DestroyControllerDialog(HWND dialog)
 {
     MSG message;
 
-    if (dialog)
-        DestroyWindow(dialog);
+    DestroyWindow(dialog);
     while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
         DispatchMessageA(&message);
 }
 
-// Asked by a wide message: another process's list box answers rightly only so.
 static std::string AskText(HWND window, UINT message, WPARAM wParam)
 {
     wchar_t wide[1024] = { 0 };
@@ -89,34 +80,30 @@ Texts ListBoxTexts(HWND dialog, int id)
     return rows;
 }
 
-std::string Filled(const std::string &text, const Values &values)
+std::string Filled(std::string text, const Values &values)
 {
-    std::string filled = text;
-
     for (const auto &value : values) {
         std::string name = "{" + value.first + "}";
-        for (size_t at = filled.find(name); at != std::string::npos; at = filled.find(name, at))
-            filled.replace(at, name.size(), value.second);
+        for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at))
+            text.replace(at, name.size(), value.second);
     }
-    return filled;
+    return text;
 }
 
 std::string LogMismatch(const std::string &log, const std::string &expected, const Values &values)
 {
-    // Marked ends: the first piece opens the log, the last ends it.
     std::string marked = "\x01" + log + "\x02";
-    std::string rest = "\x01" + Filled(expected, values) + "\x02";
+    std::string rest = "\x01" + Filled(expected, values) + "\x02~~~\n";
     size_t from = 0;
 
-    while (!rest.empty()) {
-        size_t gap = rest.find("~~~\n");
+    for (size_t gap = rest.find("~~~\n"); gap != std::string::npos; gap = rest.find("~~~\n")) {
         std::string piece = rest.substr(0, gap);
-        rest.erase(0, gap == std::string::npos ? gap : gap + 4);
         size_t at = marked.find(piece, from);
         if (at == std::string::npos)
-            return "expected:\n" + piece + "\n--- but the log from there is ---\n" +
+            return "not found:\n" + piece + "\n--- in ---\n" +
                    marked.substr(from, piece.size() + 400);
         from = at + piece.size();
+        rest.erase(0, gap + 4);
     }
     return "";
 }
@@ -134,54 +121,120 @@ std::string ExpectedText(const char *name)
     return ReadWhole(TestBinDirectory() + name, std::ios::binary);
 }
 
-bool WriteWholeFile(const std::string &path, const std::string &content)
-{
-    std::ofstream file(path.c_str(), std::ios::binary);
-
-    file << content;
-    file.close();
-    return !file.fail();
-}
-
 std::string Between(const std::string &text, const std::string &from, const std::string &to)
 {
     size_t start = text.find(from);
-    size_t end = to.empty() ? std::string::npos : text.find(to, start + from.size());
 
     if (start == std::string::npos)
         return "";
-    return text.substr(start, end == std::string::npos ? end : end - start);
+    return text.substr(start, to.empty() ? to.npos : text.find(to, start + from.size()) - start);
 }
 
 int CountHandles(HANDLE process)
 {
     int count = 0;
+    HANDLE copy;
 
-    for (ULONG_PTR value = 4; value < 0x800; value += 4) {
-        HANDLE copy = NULL;
-        if (DuplicateHandle(process, (HANDLE)value, GetCurrentProcess(), &copy, 0, FALSE,
-                            DUPLICATE_SAME_ACCESS)) {
-            CloseHandle(copy);
-            count++;
-        }
-    }
+    for (ULONG_PTR value = 4; value < 0x800; value += 4)
+        count += DuplicateHandle(process, (HANDLE)value, GetCurrentProcess(), &copy, 0, FALSE,
+                                 DUPLICATE_SAME_ACCESS) &&
+                 CloseHandle(copy);
     return count;
 }
 
-void StdoutCapture::Begin()
+StdoutCapture::StdoutCapture()
 {
-    FILE *file = fopen("C:\\qvx-stdout.txt", "wb");
-
     fflush(stdout);
-    saved_ = _dup(_fileno(stdout));
-    _dup2(_fileno(file), _fileno(stdout));
-    fclose(file);
+    saved = _dup(1);
+    freopen("C:\\qvx-stdout.txt", "w", stdout);
 }
 
 std::string StdoutCapture::End()
 {
     fflush(stdout);
-    _dup2(saved_, _fileno(stdout));
-    _close(saved_);
+    _dup2(saved, 1);
+    _close(saved);
     return ReadWhole("C:\\qvx-stdout.txt", std::ios::in);
+}
+
+static SC_HANDLE Manager()
+{
+    static SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+
+    return manager;
+}
+
+static SERVICE_STATUS_PROCESS Query(const std::string &name)
+{
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    SC_HANDLE service = OpenServiceA(Manager(), name.c_str(), SERVICE_QUERY_STATUS);
+
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof(status), &needed);
+    CloseServiceHandle(service);
+    return status;
+}
+
+std::string TestServiceProcessId(const std::string &name)
+{
+    return std::to_string(Query(name).dwProcessId);
+}
+
+bool WaitForTestServiceState(const std::string &name, DWORD state, DWORD timeoutMs)
+{
+    DWORD start = GetTickCount();
+
+    while (Query(name).dwCurrentState != state && GetTickCount() - start < timeoutMs)
+        Sleep(50);
+    return Query(name).dwCurrentState == state;
+}
+
+bool ReleaseTestService(const std::string &name, const char *step)
+{
+    HANDLE hold =
+        OpenEventA(EVENT_MODIFY_STATE, FALSE, ("Global\\qvx-hold-" + name + "." + step).c_str());
+    bool released = hold && SetEvent(hold);
+
+    CloseHandle(hold);
+    return released;
+}
+
+std::string StartTestService(const std::string &name, DWORD waitForState, DWORD timeoutMs)
+{
+    SC_HANDLE service = OpenServiceA(Manager(), name.c_str(), SERVICE_START);
+    bool started = StartServiceA(service, 0, NULL);
+
+    CloseServiceHandle(service);
+    if (started && WaitForTestServiceState(name, waitForState, timeoutMs))
+        return "";
+    return name + " did not start";
+}
+
+void RemoveAllManagedServices()
+{
+    for (const char *name : { "Apache2.2", "MySQL", "Tomcat5", "W3svc" }) {
+        SERVICE_STATUS status;
+        SC_HANDLE service = OpenServiceA(Manager(), name, SERVICE_ALL_ACCESS);
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        DeleteService(service);
+        CloseServiceHandle(service);
+        WaitForTestServiceState(name, 0, 30000);
+    }
+}
+
+std::string InstallTestService(const std::string &name, const std::string &options, DWORD startType,
+                               const std::string &description, const std::string &program)
+{
+    std::string path = "\"" + program + "\" run \"" + name + "\" " + options;
+    SERVICE_DESCRIPTIONA text = { (LPSTR)description.c_str() };
+    SC_HANDLE service = CreateServiceA(Manager(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, startType, SERVICE_ERROR_NORMAL,
+                                       path.c_str(), NULL, NULL, NULL, NULL, NULL);
+
+    if (!service)
+        return "CreateService failed (" + std::to_string(GetLastError()) + ")";
+    if (!description.empty())
+        ChangeServiceConfig2A(service, SERVICE_CONFIG_DESCRIPTION, &text);
+    CloseServiceHandle(service);
+    return "";
 }

@@ -1,8 +1,5 @@
-// Shared helpers of the tests: the controller log read and compared, the dialog made in the test
-// process from the program's template, the texts of a dialog of this process or another.
-#ifndef QVX_TESTS_TEST_SUPPORT_H
-#define QVX_TESTS_TEST_SUPPORT_H
-
+// Helpers of the tests: the log, the program's dialog and its texts, the test services.
+#pragma once
 #include <windows.h>
 
 #include <map>
@@ -14,34 +11,32 @@ typedef std::map<std::string, std::string> Values;
 
 std::string ReadControllerLog(); // C:\www\suite-data\controller.log, "\n" line ends
 void OpenFreshControllerLog();
-HWND CreateControllerDialog();             // modeless, template 101, ControllerDialogProc
-HWND CreateBareDialog();                   // the same with a procedure that does nothing
-void DestroyControllerDialog(HWND dialog); // torn down, the messages left drained
-// Of a dialog in this process or another; "<no answer>" after 10 s.
-std::string DialogItemText(HWND dialog, int id);
+HWND CreateControllerDialog(); // modeless, template 101, ControllerDialogProc
+HWND CreateBareDialog();       // the same with a procedure that does nothing
+void DestroyControllerDialog(HWND dialog);
+std::string DialogItemText(HWND dialog, int id); // wide messages: "<no answer>" after 10 s
 Texts ListBoxTexts(HWND dialog, int id);
-// Each {NAME} replaced by the value of that name.
-std::string Filled(const std::string &text, const Values &values);
-// "" when the log is the expected text, filled, with any text for each line "~~~"; else the piece
-// not found and the log from where it was looked for.
+std::string Filled(std::string text, const Values &values); // each {NAME} replaced
+// "" when the log is the expected text, filled, any text for each line "~~~"; else what differs.
 std::string LogMismatch(const std::string &log, const std::string &expected, const Values &values);
 std::string ExpectedText(const char *name); // tests/expected/NAME, beside the test programs
 std::string TestBinDirectory();             // with a trailing backslash
-bool WriteWholeFile(const std::string &path, const std::string &content);
 // From `from` to the next `to` (the end for ""); "" without `from`.
 std::string Between(const std::string &text, const std::string &from, const std::string &to);
-// Handles below 0x800, found by duplicating them (Wine's GetProcessHandleCount answers 0).
-int CountHandles(HANDLE process);
+int CountHandles(HANDLE process); // below 0x800; Wine's GetProcessHandleCount answers 0
 
-// What the process writes to its standard output between Begin and End.
-class StdoutCapture
-{
-  public:
-    void Begin();
+struct StdoutCapture { // standard output from construction to End()
+    StdoutCapture();
     std::string End();
-
-  private:
-    int saved_ = -1;
+    int saved;
 };
 
-#endif
+// The test service (or PROGRAM) under a managed name; "" or what failed.
+std::string InstallTestService(const std::string &name, const std::string &options, DWORD startType,
+                               const std::string &description,
+                               const std::string &program = TestBinDirectory() + "qvx_testsvc.exe");
+std::string StartTestService(const std::string &name, DWORD waitForState, DWORD timeoutMs);
+void RemoveAllManagedServices();
+std::string TestServiceProcessId(const std::string &name);
+bool WaitForTestServiceState(const std::string &name, DWORD state, DWORD timeoutMs);
+bool ReleaseTestService(const std::string &name, const char *step); // "start" or "stop"

@@ -1,102 +1,83 @@
-// The test service program, run by the service manager under one of the managed names:
-//   qvx_testsvc run NAME [--listen A.B.C.D:PORT]... [--load DLL]... [--hold-start] [--hold-stop]
-//                        [--accept-none]
-// --hold-start (--hold-stop) reports running (stopped) only once the event Global\qvx-hold-NAME.start
-// (.stop) is set; --accept-none accepts no control, and stops once .stop is set.
+// qvx_testsvc run NAME [--listen ADDR:PORT]... [--load DLL]... [--hold-start|stop] [--accept-none]
+// --hold-start|stop wait for Global\qvx-hold-NAME.start|.stop; --accept-none runs until .stop.
 #include <winsock2.h>
 #include <windows.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include <string>
 
 static int Count;
 static char **Options;
+static bool HoldStart;
+static bool HoldStop;
+static bool AcceptNone;
 static SERVICE_STATUS_HANDLE StatusHandle;
 static SERVICE_STATUS Status = { SERVICE_WIN32_OWN_PROCESS };
 static HANDLE StopRequest;
 
-static bool Has(const char *option)
-{
-    for (int i = 3; i < Count; i++) {
-        if (strcmp(Options[i], option) == 0)
-            return true;
-    }
-    return false;
-}
-
 static void Report(DWORD state)
 {
     Status.dwCurrentState = state;
-    Status.dwControlsAccepted = 0;
-    if (state == SERVICE_RUNNING && !Has("--accept-none"))
-        Status.dwControlsAccepted = SERVICE_ACCEPT_STOP;
+    Status.dwControlsAccepted = state == SERVICE_RUNNING && !AcceptNone ? SERVICE_ACCEPT_STOP : 0;
     SetServiceStatus(StatusHandle, &Status);
 }
 
-static HANDLE Hold(const char *step)
-{
-    std::string name = std::string("Global\\qvx-hold-") + Options[2] + "." + step;
-    return CreateEventA(NULL, TRUE, FALSE, name.c_str());
-}
-
-// Listening; Wine's TCP table names the owner of a socket its process has used.
+// Wine's TCP table names the owner of a listening socket once its process has used it.
 static void Listen(const char *address)
 {
     const char *colon = strrchr(address, ':');
-    sockaddr_in where = {};
+    sockaddr_in where = { AF_INET, htons((u_short)atoi(colon + 1)) };
     int keepAlive = 0;
     int size = sizeof(keepAlive);
     SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
 
-    where.sin_family = AF_INET;
-    where.sin_port = htons((u_short)atoi(colon + 1));
     where.sin_addr.s_addr = inet_addr(std::string(address, colon).c_str());
     bind(listener, (sockaddr *)&where, sizeof(where));
     listen(listener, 16);
     getsockopt(listener, SOL_SOCKET, SO_KEEPALIVE, (char *)&keepAlive, &size);
 }
 
-static DWORD WINAPI OnControl(DWORD control, DWORD, LPVOID, LPVOID)
+static void WINAPI OnControl(DWORD)
 {
-    if (control == SERVICE_CONTROL_STOP) {
-        Report(SERVICE_STOP_PENDING);
-        SetEvent(StopRequest);
-    }
-    return NO_ERROR;
+    Report(SERVICE_STOP_PENDING);
+    SetEvent(StopRequest);
 }
 
 static void WINAPI ServiceMain(DWORD, LPSTR *)
 {
-    HANDLE start = Hold("start");
-    HANDLE stop = Hold("stop");
-    WSADATA sockets;
+    std::string hold = std::string("Global\\qvx-hold-") + Options[2];
+    HANDLE start = CreateEventA(NULL, TRUE, FALSE, (hold + ".start").c_str());
+    HANDLE stop = CreateEventA(NULL, TRUE, FALSE, (hold + ".stop").c_str());
 
-    StatusHandle = RegisterServiceCtrlHandlerExA(Options[2], OnControl, NULL);
+    StatusHandle = RegisterServiceCtrlHandlerA(Options[2], OnControl);
     Report(SERVICE_START_PENDING);
-    WSAStartup(MAKEWORD(2, 2), &sockets);
     for (int i = 3; i + 1 < Count; i++) {
         if (strcmp(Options[i], "--load") == 0)
             LoadLibraryA(Options[i + 1]);
         if (strcmp(Options[i], "--listen") == 0)
             Listen(Options[i + 1]);
     }
-    if (Has("--hold-start"))
+    if (HoldStart)
         WaitForSingleObject(start, INFINITE);
     Report(SERVICE_RUNNING);
-    WaitForSingleObject(Has("--accept-none") ? stop : StopRequest, INFINITE);
-    if (Has("--hold-stop"))
+    WaitForSingleObject(AcceptNone ? stop : StopRequest, INFINITE);
+    if (HoldStop)
         WaitForSingleObject(stop, INFINITE);
     Report(SERVICE_STOPPED);
 }
 
 int main(int argc, char **argv)
 {
-    if (argc < 3)
-        return 2;
+    SERVICE_TABLE_ENTRYA table[2] = { { argv[2], ServiceMain }, { NULL, NULL } };
+    WSADATA sockets;
+
     Count = argc;
     Options = argv;
+    WSAStartup(MAKEWORD(2, 2), &sockets);
+    for (int i = 3; i < argc; i++) {
+        HoldStart |= strcmp(argv[i], "--hold-start") == 0;
+        HoldStop |= strcmp(argv[i], "--hold-stop") == 0;
+        AcceptNone |= strcmp(argv[i], "--accept-none") == 0;
+    }
     StopRequest = CreateEventA(NULL, TRUE, FALSE, NULL);
-    SERVICE_TABLE_ENTRYA table[2] = { { argv[2], ServiceMain }, { NULL, NULL } };
     return StartServiceCtrlDispatcherA(table) ? 0 : 1;
 }
