@@ -85,3 +85,52 @@ TEST_F(EndToEnd, BringsUpOnWindowsXp)
     EXPECT_EQ("Microsoft Windows XP Service Pack 3", DialogItemText(dialog, IDC_OS_VERSION));
     EXPECT_EQ(0, Exit());
 }
+
+// The 64-bit set only, with the 32-bit tree's bin/ (QVX_PEER_BIN, tools/run-tests): the 64-bit
+// program lists the modules of a 32-bit and of a 64-bit web server and reads the registry's 64-bit
+// view; over the 64-bit server the 32-bit program's log differs from its log only in the modules.
+TEST_F(EndToEnd, SixtyFourBitProgramReadsEitherWebServer)
+{
+    const char *peer = getenv("QVX_PEER_BIN");
+    if (sizeof(void *) == 4 || !peer)
+        GTEST_SKIP() << "for the 64-bit set, with the 32-bit tree's bin/ in QVX_PEER_BIN";
+    auto serve = [](const std::string &bin, const std::string &module) {
+        CopyFileA((bin + "qvx_module.dll").c_str(), module.c_str(), FALSE);
+        InstallService("Apache2.2", "\"" + bin + "qvx_testsvc.exe\" run Apache2.2 --load " + module,
+                       SERVICE_AUTO_START, "");
+        return StartTestService("Apache2.2", SERVICE_RUNNING, 60000);
+    };
+
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft\\Java Development Kit",
+                    "CurrentVersion", REG_SZ, "1.6", 4);
+    ASSERT_EQ("", serve(peer, "C:\\www\\php_mysql.dll"));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(Texts({ "php_mysql.dll" }), ListBoxTexts(dialog, IDC_PHP_EXTENSIONS));
+    EXPECT_EQ("v1.6", DialogItemText(dialog, IDC_JDK_VERSION));
+    EXPECT_EQ(0, Exit());
+
+    // The JDK in both views from here on.
+    RegSetKeyValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node\\JavaSoft\\Java Development Kit",
+                    "CurrentVersion", REG_SZ, "1.6", 4);
+    ASSERT_EQ("", serve(TestBinDirectory(), "C:\\www\\mod_rewrite.so"));
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(Texts({ "mod_rewrite.so" }), ListBoxTexts(dialog, IDC_APACHE_MODULES));
+    EXPECT_EQ(0, Exit());
+    std::string log = ReadControllerLog();
+
+    // The 32-bit program, held open so that Start() cannot copy the 64-bit one over it.
+    CopyFileA((peer + std::string("QuorvexController.exe")).c_str(),
+              "C:\\www\\QuorvexController.exe", FALSE);
+    HANDLE held = CreateFileA("C:\\www\\QuorvexController.exe", GENERIC_READ, FILE_SHARE_READ, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    ASSERT_NO_FATAL_FAILURE(Start());
+    EXPECT_EQ(Texts(), ListBoxTexts(dialog, IDC_APACHE_MODULES));
+    EXPECT_EQ(0, Exit());
+    CloseHandle(held);
+
+    // Its log has the reason for no names where the 64-bit program's has the names.
+    std::string names = Between(log, "\nEnumerating Process Modules...\n", "\nMapping");
+    EXPECT_EQ(
+        log.replace(log.find(names), names.size(), "CreateToolhelp32Snapshot() failed (998).\n"),
+        ReadControllerLog());
+}
