@@ -9,9 +9,17 @@
 // owner table looked up at run time; Requery All's probe also kills the
 // eight poll timers and closes the service handles first. What the probe
 // leaves out is the controller's own work: the log and the building of its
-// texts. Before timing, one untimed run of each side; then each round runs
-// both, the first one alternating. A warm-up run of each side compares what
-// the two dialogs show. Prints the medians, their difference and ratio.
+// texts.
+//
+// The stack: the web server running with two listeners and four modules,
+// the database running, Tomcat5 installed and stopped, W3svc stopped with
+// an exit code of its own ("Error [3]"). Before timing, the probe's Status
+// and Startup Type rows are checked against the controller's service panel
+// in the states where they are not the plain texts (a configuration that
+// could not be read among them, which the service manager here cannot be
+// made to give), and one untimed run of each side checks that both dialogs
+// show the same; then each round runs both, the first one alternating.
+// Prints the medians, their difference and ratio.
 //
 //   tools/wine-run build/bin/bench_bringup.exe [ROUNDS]
 #include <winsock2.h>
@@ -42,6 +50,7 @@ const int ShownFields[] = { IDC_DESCRIPTION, IDC_BINARY_PATH, IDC_PROCESS_ID,  I
                             IDC_IP_ADDRESS,  IDC_NET_VERSION, IDC_JDK_VERSION, IDC_OS_VERSION };
 const int ShownLists[] = { IDC_SERVICES_LIST, IDC_STATUS_LIST,    IDC_STARTUP_TYPE_LIST,
                            IDC_SUITE_MODULES, IDC_PHP_EXTENSIONS, IDC_APACHE_MODULES };
+const int W3svcExitCode = 3;
 double InitialisationMs;
 
 // Times the controller's own WM_INITDIALOG (the controls already exist).
@@ -170,21 +179,39 @@ void ProbeFit(HWND dialog, int id, const char *text)
     SetDlgItemTextA(dialog, id, output);
 }
 
-void ProbeRows(HWND dialog)
+// A service's Status and Startup Type rows as the controller writes them:
+// "Error [n]" for a service that reports an exit code of its own, whatever
+// its state; no start type where the configuration could not be read (its
+// block stays zero-filled, service type 0 included).
+void ProbeRowTexts(int i, char status[20], const char **start)
 {
     static const char *const states[] = { "Unknown", "Stopped",    "Starting", "Stopping",
                                           "Running", "Continuing", "Pausing",  "Paused" };
     static const char *const starts[] = { "Boot Time", "System", "Automatic", "Demand",
                                           "Disabled" };
+    const SERVICE_STATUS_PROCESS &s = Probe[i].status;
+    const QUERY_SERVICE_CONFIGA *config = (const QUERY_SERVICE_CONFIGA *)Probe[i].config;
+    *start = "";
+    if (!Probe[i].handle) {
+        strcpy(status, "[not installed]");
+        return;
+    }
+    if (s.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR)
+        snprintf(status, 20, "Error [%d]", (int)s.dwServiceSpecificExitCode);
+    else
+        strcpy(status, states[s.dwCurrentState < 8 ? s.dwCurrentState : 0]);
+    if (config->dwServiceType != 0)
+        *start = config->dwStartType < 5 ? starts[config->dwStartType] : "Unknown";
+}
+
+void ProbeRows(HWND dialog)
+{
     for (int i = 0; i < SERVICE_COUNT; i++) {
-        DWORD state = Probe[i].status.dwCurrentState;
-        DWORD start = ((QUERY_SERVICE_CONFIGA *)Probe[i].config)->dwStartType;
-        RewriteRow(dialog, IDC_STATUS_LIST, i,
-                   !Probe[i].handle ? "[not installed]" : states[state < 8 ? state : 0]);
-        RewriteRow(dialog, IDC_STARTUP_TYPE_LIST, i,
-                   !Probe[i].handle ? ""
-                   : start < 5      ? starts[start]
-                                    : "Unknown");
+        char status[20];
+        const char *start;
+        ProbeRowTexts(i, status, &start);
+        RewriteRow(dialog, IDC_STATUS_LIST, i, status);
+        RewriteRow(dialog, IDC_STARTUP_TYPE_LIST, i, start);
     }
 }
 
@@ -443,6 +470,114 @@ void ProbeRequeryAll(HWND dialog)
     ProbeShowAll(dialog);
 }
 
+void Drain()
+{
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+    }
+}
+
+// --- The probe's rows against the controller's --------------------------------
+
+// The states whose rows are not the plain state and start type texts, and a
+// plain one.
+struct RowState {
+    const char *what;
+    bool installed;
+    DWORD state;
+    DWORD exitCode;
+    DWORD ownExitCode;
+    DWORD serviceType; // 0: the configuration could not be read
+    DWORD startType;
+};
+
+const RowState RowStates[] = {
+    { "running, on demand", true, SERVICE_RUNNING, NO_ERROR, 0, SERVICE_WIN32_OWN_PROCESS,
+      SERVICE_DEMAND_START },
+    { "not installed", false, 0, NO_ERROR, 0, 0, 0 },
+    { "stopped with an exit code of its own", true, SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR,
+      3, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START },
+    { "running, an exit code of its own still reported", true, SERVICE_RUNNING,
+      ERROR_SERVICE_SPECIFIC_ERROR, 70000, SERVICE_WIN32_OWN_PROCESS, SERVICE_DISABLED },
+    { "stopped with a system exit code", true, SERVICE_STOPPED, ERROR_FILE_NOT_FOUND, 0,
+      SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START },
+    { "configuration unknown", true, SERVICE_STOPPED, NO_ERROR, 0, 0, 0 },
+    { "a state and a start type with no text", true, 9, NO_ERROR, 0, SERVICE_WIN32_OWN_PROCESS, 7 },
+};
+
+// Row i of the Status and Startup Type lists, quoted.
+std::string RowsOf(HWND dialog, int i)
+{
+    char status[64], start[64];
+    status[0] = start[0] = '\0';
+    SendDlgItemMessageA(dialog, IDC_STATUS_LIST, LB_GETTEXT, i, (LPARAM)status);
+    SendDlgItemMessageA(dialog, IDC_STARTUP_TYPE_LIST, LB_GETTEXT, i, (LPARAM)start);
+    return std::string("\"") + status + "\", \"" + start + "\"";
+}
+
+// Each state's rows, written by the controller's service panel from a
+// service table row and by the probe from the same status and configuration
+// block, in a dialog of the template; returns the number of states where
+// they differ, each printed.
+int CheckRowTexts()
+{
+    const int i = SERVICE_COUNT - 1;
+    HWND dialog = CreateDialogParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(IDD_CONTROLLER), NULL,
+                                     BareDialogProc, 0);
+    if (!dialog) {
+        printf("  no dialog to check the rows in\n");
+        return 1;
+    }
+    for (int row = 0; row < SERVICE_COUNT; row++) {
+        SendDlgItemMessageA(dialog, IDC_STATUS_LIST, LB_ADDSTRING, 0, (LPARAM) "");
+        SendDlgItemMessageA(dialog, IDC_STARTUP_TYPE_LIST, LB_ADDSTRING, 0, (LPARAM) "");
+    }
+    ServiceEntry saved = ServiceTable.entries[i];
+    int differences = 0;
+    for (const RowState &row : RowStates) {
+        QUERY_SERVICE_CONFIGA config;
+        memset(&config, 0, sizeof(config));
+        config.dwServiceType = row.serviceType;
+        config.dwStartType = row.startType;
+        SERVICE_STATUS_PROCESS status;
+        memset(&status, 0, sizeof(status));
+        status.dwCurrentState = row.state;
+        status.dwWin32ExitCode = row.exitCode;
+        status.dwServiceSpecificExitCode = row.ownExitCode;
+
+        ServiceEntry &entry = ServiceTable.entries[i];
+        entry.bInstalled = row.installed ? 1 : 0;
+        entry.ssStatus = status;
+        entry.lpConfiguration = &config;
+        RefreshStatusRow(dialog, i);
+        RefreshStartupTypeRow(dialog, i);
+        std::string controller = RowsOf(dialog, i);
+
+        // Only whether the probe holds a handle is read.
+        Probe[i].handle = row.installed ? (SC_HANDLE)&Probe[i] : NULL;
+        Probe[i].status = status;
+        memset(Probe[i].config, 0, sizeof(Probe[i].config));
+        memcpy(Probe[i].config, &config, sizeof(config));
+        ProbeRows(dialog);
+        std::string probe = RowsOf(dialog, i);
+        if (probe != controller) {
+            printf("  %s: the controller writes %s, the probe %s\n", row.what, controller.c_str(),
+                   probe.c_str());
+            differences++;
+        }
+    }
+    ServiceTable.entries[i] = saved;
+    memset(&Probe[i], 0, sizeof(Probe[i]));
+    DestroyWindow(dialog);
+    Drain();
+    if (differences == 0) {
+        printf("the probe writes the controller's Status and Startup Type rows in the %d states "
+               "checked (an exit code of its own, the configuration unknown among them)\n",
+               (int)(sizeof(RowStates) / sizeof(RowStates[0])));
+    }
+    return differences;
+}
+
 // --- The rounds --------------------------------------------------------------
 
 // What a dialog shows: its fields and list rows, one text per line.
@@ -464,13 +599,6 @@ std::string Shown(HWND dialog)
         }
     }
     return shown;
-}
-
-void Drain()
-{
-    MSG message;
-    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
-    }
 }
 
 // One run of a side: bring-up, then Requery All; returns what it showed.
@@ -509,6 +637,34 @@ std::string RunProbe(double *bringUp, double *requery)
     return shown;
 }
 
+// Started, and stopped again at once with its own exit code, as the
+// service manager reports it within 30 s.
+bool StoppedWithOwnExitCode(const char *name)
+{
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_START | SERVICE_QUERY_STATUS);
+    StartServiceA(service, 0, NULL);
+    SERVICE_STATUS_PROCESS status;
+    memset(&status, 0, sizeof(status));
+    DWORD start = GetTickCount();
+    bool stopped = false;
+    while (!stopped && GetTickCount() - start < 30000) {
+        DWORD needed;
+        QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, (LPBYTE)&status, sizeof(status),
+                             &needed);
+        stopped = status.dwCurrentState == SERVICE_STOPPED &&
+                  status.dwWin32ExitCode == ERROR_SERVICE_SPECIFIC_ERROR;
+        if (!stopped)
+            Sleep(50);
+    }
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return stopped;
+}
+
+// The stack: the web server running with its listeners and modules, the
+// database running, Tomcat5 installed and stopped, W3svc stopped with an
+// exit code of its own.
 bool PrepareStack()
 {
     RemoveAllManagedServices();
@@ -533,7 +689,12 @@ bool PrepareStack()
     if (!InstallTestService("MySQL", "--listen 0.0.0.0:13306", SERVICE_DEMAND_START, "").empty() ||
         !StartTestService("MySQL", SERVICE_RUNNING, 60000).empty())
         return false;
-    return InstallTestService("Tomcat5", "", SERVICE_DEMAND_START, "").empty();
+    if (!InstallTestService("Tomcat5", "", SERVICE_DEMAND_START, "").empty())
+        return false;
+    std::string failing = "--exit-code " + std::to_string(W3svcExitCode);
+    std::string program = TestBinDirectory() + "qvx_endpoint_service.exe";
+    return InstallTestService("W3svc", failing, SERVICE_DEMAND_START, "", program).empty() &&
+           StoppedWithOwnExitCode("W3svc");
 }
 
 // The lines of one text that the other lacks, marked with the side's name.
@@ -556,6 +717,7 @@ int main(int argc, char **argv)
     int rounds = argc > 1 ? atoi(argv[1]) : 41;
     if (rounds < 1)
         rounds = 1;
+    int status = CheckRowTexts() == 0 ? 0 : 1;
     if (!PrepareStack()) {
         fprintf(stderr, "cannot install the benchmark services\n");
         return 1;
@@ -563,7 +725,6 @@ int main(int argc, char **argv)
     double ignored[2];
     std::string controllerShows = RunController(&ignored[0], &ignored[1]);
     std::string probeShows = RunProbe(&ignored[0], &ignored[1]);
-    int status = 0;
     if (controllerShows.empty() || controllerShows != probeShows) {
         printf("  the probe's dialog does not show what the controller's shows:\n");
         PrintDifferences(controllerShows, "controller", probeShows);

@@ -1,21 +1,30 @@
 // The handle-walk fallback of the endpoint mapping (MapEndpointsByHandles,
 // with its walker and the log open as in the controller) over a simulated
-// system handle table of 100,000 entries, against a bare loop over the same
-// table that does only the necessary work: the two handle table calls, the
-// debug privilege, and for each file handle of a running service the
-// process open, the duplication, the name query (probe and fetch, compared
-// in place) and, for the TCP and UDP devices, the transport query; no
-// walker, no guard, no log. Both run against the simulated system of
-// tests/support (tests/support/simulated_network.h), whose calls are the
-// same for both and counted (counted_network.h) and checked after each walk.
+// system handle table of 100,000 entries, against a probe that makes the
+// same calls on the same table: the two handle table calls, the debug
+// privilege, and for each file handle of a running service the process
+// open, the duplication, the name query (probe and fetch) and, for the TCP
+// and UDP devices, the transport query, each query's function looked up by
+// name before it as the walk looks it up; and that writes the walk's log
+// lines, byte for byte the same, to the same file. What the probe leaves
+// out is the walk's own machinery: the guard around each query and the
+// walker thread the walk is handed to. Both run against the simulated
+// system of tests/support (simulated_network.h), whose calls are counted
+// (counted_network.h) and checked after each walk, as is the log.
+//
+// Between the bare loop (the functions called directly, no log) and the
+// walk, a ladder of probes adds one part at a time (the lookups, the log
+// lines, a guard of the walk's kind around each query, the walk handed to a
+// parked thread), so that what each part costs is measured, and what is
+// left is the walk's own work beyond them.
 //
 // The walker is kept parked between walks for the program's life, so what
 // the user sees after the first mapping is a walk on a parked walker: that
-// is the ratio measured, with the walker checked to be parked before each
+// is what is measured, with the walker checked to be parked before each
 // timed walk. The first walk of the process, which starts the walker, is
 // timed once and printed on a line of its own. The data are warmed up by
 // one bare walk before the first walk; then each side gets one untimed walk
-// and the rounds alternate which side goes first.
+// and each round starts with the next side in turn.
 //
 //   tools/wine-run build/bin/bench_handle_walk.exe [ROUNDS] [ENTRIES]
 #include <winsock2.h>
@@ -180,30 +189,63 @@ void ClearRecordings(SimulatedNetwork *system)
     system->openedProcesses.clear();
 }
 
-// What one walk made the system do, to check that both sides did the same.
+// What one walk made the system do, to check that every side did the same.
 struct WalkCalls {
-    size_t opened, duplicated, named, transport;
+    size_t lookups, opened, duplicated, named, queried, transport;
     ServiceEndpoints endpoints[SERVICE_COUNT];
 };
 
 WalkCalls Observed(const SimulatedNetwork &system, const ServiceEndpoints endpoints[SERVICE_COUNT])
 {
     WalkCalls calls;
+    calls.lookups = CallCounts().lookups;
     calls.opened = system.openedProcesses.size();
     calls.duplicated = CallCounts().duplicated;
     calls.named = CallCounts().named;
+    calls.queried = CallCounts().queried;
     calls.transport = CallCounts().transport;
     memcpy(calls.endpoints, endpoints, sizeof(calls.endpoints));
     return calls;
 }
 
-bool SameCalls(const WalkCalls &a, const WalkCalls &b)
+// The bare loop makes no lookups; every other side makes those of the walk.
+bool SameCalls(const WalkCalls &a, const WalkCalls &b, bool lookups)
 {
-    return a.opened == b.opened && a.duplicated == b.duplicated && a.named == b.named &&
+    return (!lookups || a.lookups == b.lookups) && a.opened == b.opened &&
+           a.duplicated == b.duplicated && a.named == b.named && a.queried == b.queried &&
            a.transport == b.transport && memcmp(a.endpoints, b.endpoints, sizeof(a.endpoints)) == 0;
 }
 
-// --- The bare loop ---------------------------------------------------------
+// --- The probes ------------------------------------------------------------
+
+// What a probe does besides the necessary calls.
+struct ProbeParts {
+    bool lookups;  // each query's function looked up by name before the query
+    bool logLines; // the walk's log lines, written to the log file
+    bool guard;    // a tick count and two interlocked operations around each query
+    bool walker;   // the pass over the table run on a parked thread, handed over once
+};
+
+struct LadderStep {
+    const char *name;
+    ProbeParts parts;
+};
+
+// From the bare loop to the walk, one part at a time.
+const LadderStep Ladder[] = {
+    { "bare loop, functions called directly", { false, false, false, false } },
+    { "+ the lookups before each query", { true, false, false, false } },
+    { "+ the walk's log lines", { true, true, false, false } },
+    { "+ a guard around each query", { true, true, true, false } },
+    { "+ the pass handed to a parked thread", { true, true, true, true } },
+};
+const int StepCount = (int)(sizeof(Ladder) / sizeof(Ladder[0]));
+// The probe that does what the walk must do, without the walk's own guard
+// and walker: the ratio's other side.
+const int LikeWithLike = 2;
+// The sides of a round: the steps of the ladder, then the walk itself.
+const int ProductSide = StepCount;
+const int SideCount = StepCount + 1;
 
 #pragma pack(push, 1)
 struct BareEntry {
@@ -227,9 +269,45 @@ struct BareIoStatus {
     ULONG_PTR Information;
 };
 
+// One probe walk in progress.
+struct ProbeWalk {
+    ProbeParts parts;
+    FILE *log;
+    const BareEntry *entries;
+    DWORD count;
+    bool running[SERVICE_COUNT];
+    DWORD pids[SERVICE_COUNT];
+    ServiceEndpoints *endpoints;
+    // The guard's record, kept as the walk keeps its own: the serial is odd
+    // while a query runs, the tick count tells since when.
+    volatile LONG serial;
+    volatile DWORD queryStart;
+    volatile DWORD queryAllowance;
+    int overdue; // looks that found a query past the walk's limit
+};
+
+ProbeWalk Probe;
+
+void GuardBegin()
+{
+    if (!Probe.parts.guard)
+        return;
+    Probe.queryAllowance = 0;
+    Probe.queryStart = GetTickCount();
+    InterlockedIncrement(&Probe.serial);
+}
+
+void GuardEnd()
+{
+    if (!Probe.parts.guard)
+        return;
+    LONG serial = Probe.serial;
+    InterlockedCompareExchange(&Probe.serial, serial + 1, serial);
+}
+
 bool NameIs(const BareName *name, const wchar_t *device, size_t length)
 {
-    return name->Buffer != NULL && name->Length == length * sizeof(WCHAR) &&
+    return name->Length == length * sizeof(WCHAR) &&
            memcmp(name->Buffer, device, length * sizeof(WCHAR)) == 0;
 }
 
@@ -244,12 +322,50 @@ void BareEnableDebugPrivilege()
     if (LookupPrivilegeValueA(NULL, "SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         DWORD returned = 0;
-        AdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL, &returned);
+        NetworkCalls.pAdjustTokenPrivileges(token, FALSE, &privileges, sizeof(privileges), NULL,
+                                            &returned);
     }
     CloseHandle(token);
 }
 
-void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints[SERVICE_COUNT])
+void ProbeTransport(HANDLE duplicate, int service)
+{
+    DeviceControlFunction deviceControl = CountedNtDeviceIoControlFile;
+    if (Probe.parts.lookups) {
+        deviceControl = (DeviceControlFunction)NetworkCalls.pLookupProcedure(
+            NTDLL_MODULE_NAME, "NtDeviceIoControlFile");
+    }
+    BYTE request[24];
+    BYTE answer[128];
+    BareIoStatus io;
+    DWORD queryType = 3;
+    memset(request, 0, sizeof(request));
+    memcpy(request + 16, &queryType, sizeof(queryType));
+    HANDLE event = NetworkCalls.pCreateEventA(NULL, TRUE, FALSE, NULL);
+    if (event == NULL)
+        return;
+    GuardBegin();
+    LONG status = deviceControl(duplicate, event, NULL, NULL, &io, 0x210012, request,
+                                sizeof(request), answer, sizeof(answer));
+    GuardEnd();
+    CloseHandle(event);
+    if (status != 0)
+        return;
+    USHORT port;
+    in_addr address;
+    memcpy(&port, answer + 12, sizeof(port));
+    memcpy(&address.s_addr, answer + 14, sizeof(address.s_addr));
+    if (Probe.log != NULL)
+        fprintf(Probe.log, "IP:\t\t%-16s\nPort:\t\t%d\n", inet_ntoa(address), (int)ntohs(port));
+    ServiceEndpoints &record = Probe.endpoints[service];
+    if (record.count < ENDPOINT_SLOTS) {
+        record.slots[record.count].address = address.s_addr;
+        record.slots[record.count].port = ntohs(port);
+        record.count++;
+    }
+}
+
+void ProbeExamine(const BareEntry *entry, int service)
 {
     static const wchar_t tcp[] = L"\\Device\\Tcp";
     static const wchar_t udp[] = L"\\Device\\Udp";
@@ -262,39 +378,38 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
         NetworkCalls.pCloseHandle(process);
         return;
     }
+    QueryObjectFunction queryObject = CountedNtQueryObject;
+    if (Probe.parts.lookups) {
+        queryObject =
+            (QueryObjectFunction)NetworkCalls.pLookupProcedure(NTDLL_MODULE_NAME, "NtQueryObject");
+    }
     BYTE probe[8];
     ULONG length = sizeof(probe);
     BYTE *buffer = probe;
-    LONG status = CountedNtQueryObject(duplicate, 1, probe, sizeof(probe), &length);
+    GuardBegin();
+    LONG status = queryObject(duplicate, 1, probe, sizeof(probe), &length);
+    GuardEnd();
     if (status == (LONG)0x80000005) {
         buffer = (BYTE *)malloc(length);
-        status = buffer ? CountedNtQueryObject(duplicate, 1, buffer, length, &length) : -1;
+        status = -1;
+        if (buffer != NULL) {
+            GuardBegin();
+            status = queryObject(duplicate, 1, buffer, length, &length);
+            GuardEnd();
+        }
     }
     const BareName *name = (const BareName *)buffer;
-    if (status >= 0 && buffer != NULL &&
-        (NameIs(name, tcp, wcslen(tcp)) || NameIs(name, udp, wcslen(udp)))) {
-        BYTE request[24];
-        BYTE answer[128];
-        BareIoStatus io;
-        DWORD queryType = 3;
-        memset(request, 0, sizeof(request));
-        memcpy(request + 16, &queryType, sizeof(queryType));
-        HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
-        if (event != NULL) {
-            status = CountedNtDeviceIoControlFile(duplicate, event, NULL, NULL, &io, 0x210012,
-                                                  request, sizeof(request), answer, sizeof(answer));
-            CloseHandle(event);
-            ServiceEndpoints &record = endpoints[service];
-            if (status == 0 && record.count < ENDPOINT_SLOTS) {
-                USHORT port;
-                DWORD address;
-                memcpy(&port, answer + 12, sizeof(port));
-                memcpy(&address, answer + 14, sizeof(address));
-                record.slots[record.count].address = address;
-                record.slots[record.count].port = ntohs(port);
-                record.count++;
-            }
+    if (status >= 0 && buffer != NULL && name->Buffer != NULL) {
+        if (Probe.log != NULL) {
+            wchar_t text[MAX_PATH];
+            size_t characters =
+                std::min((size_t)name->Length / sizeof(WCHAR), (size_t)MAX_PATH - 1);
+            memcpy(text, name->Buffer, characters * sizeof(WCHAR));
+            text[characters] = L'\0';
+            fprintf(Probe.log, "\nObject Name: %ls\n", text);
         }
+        if (NameIs(name, tcp, wcslen(tcp)) || NameIs(name, udp, wcslen(udp)))
+            ProbeTransport(duplicate, service);
     }
     if (buffer != probe)
         free(buffer);
@@ -302,67 +417,134 @@ void BareExamine(const BareEntry *entry, int service, ServiceEndpoints endpoints
     NetworkCalls.pCloseHandle(process);
 }
 
-void BareHandleWalk(ServiceEndpoints endpoints[SERVICE_COUNT])
+void ProbePass()
 {
+    for (DWORD k = 0; k < Probe.count; k++) {
+        const BareEntry &entry = Probe.entries[k];
+        if (entry.ObjectTypeNumber != 26 && entry.ObjectTypeNumber != 28)
+            continue;
+        for (int i = 0; i < SERVICE_COUNT; i++) {
+            if (Probe.running[i] && Probe.pids[i] == entry.ProcessId)
+                ProbeExamine(&entry, i);
+        }
+    }
+}
+
+HANDLE ProbeStart;
+HANDLE ProbeDone;
+HANDLE ProbeThread;
+volatile LONG ProbeEnding;
+
+DWORD WINAPI ProbeWalkerMain(LPVOID)
+{
+    for (;;) {
+        WaitForSingleObject(ProbeStart, INFINITE);
+        if (ProbeEnding)
+            break;
+        ProbePass();
+        SetEvent(ProbeDone);
+    }
+    return 0;
+}
+
+// The pass, on the parked thread where the step asks for it (started by the
+// first such walk), watched as the walk watches its walker: a look at the
+// guard's record every HANDLE_QUERY_WATCH_PERIOD_MS until the pass is done.
+void RunProbePass()
+{
+    if (!Probe.parts.walker) {
+        ProbePass();
+        return;
+    }
+    if (ProbeThread == NULL) {
+        ProbeStart = CreateEventA(NULL, FALSE, FALSE, NULL);
+        ProbeDone = CreateEventA(NULL, FALSE, FALSE, NULL);
+        ProbeThread = CreateThread(NULL, 0, ProbeWalkerMain, NULL, 0, NULL);
+    }
+    SetEvent(ProbeStart);
+    while (WaitForSingleObject(ProbeDone, HANDLE_QUERY_WATCH_PERIOD_MS) != WAIT_OBJECT_0) {
+        LONG serial = Probe.serial;
+        if ((serial & 1) != 0 &&
+            GetTickCount() - Probe.queryStart >= HANDLE_QUERY_LIMIT_MS + Probe.queryAllowance) {
+            Probe.overdue++;
+        }
+    }
+}
+
+void EndProbeWalker()
+{
+    if (ProbeThread == NULL)
+        return;
+    ProbeEnding = 1;
+    SetEvent(ProbeStart);
+    WaitForSingleObject(ProbeThread, INFINITE);
+    CloseHandle(ProbeThread);
+    CloseHandle(ProbeStart);
+    CloseHandle(ProbeDone);
+}
+
+void ProbeHandleWalk(const ProbeParts &parts, FILE *log, ServiceEndpoints endpoints[SERVICE_COUNT])
+{
+    Probe.parts = parts;
+    Probe.log = log;
+    Probe.endpoints = endpoints;
+    QuerySystemFunction querySystem = CountedNtQuerySystemInformation;
+    if (parts.lookups) {
+        querySystem = (QuerySystemFunction)NetworkCalls.pLookupProcedure(
+            NTDLL_MODULE_NAME, "NtQuerySystemInformation");
+    }
     ULONG length = 20;
     ULONG returned = 0;
     BYTE *table = (BYTE *)malloc(length);
     if (table == NULL)
         return;
-    LONG status = CountedNtQuerySystemInformation(16, table, length, &returned);
+    LONG status = querySystem(16, table, length, &returned);
     if (status == (LONG)0xC0000004) {
         free(table);
         length = returned;
         table = (BYTE *)malloc(length);
         if (table == NULL)
             return;
-        status = CountedNtQuerySystemInformation(16, table, length, &returned);
+        status = querySystem(16, table, length, &returned);
     }
     if (status == 0) {
-        BareEnableDebugPrivilege();
-        DWORD pids[SERVICE_COUNT];
-        bool running[SERVICE_COUNT];
-        for (int i = 0; i < SERVICE_COUNT; i++) {
-            running[i] = ServiceTable.entries[i].bInstalled == 1 &&
-                         ServiceTable.entries[i].ssStatus.dwCurrentState == SERVICE_RUNNING;
-            pids[i] = ServiceTable.entries[i].ssStatus.dwProcessId;
-        }
         DWORD count;
         memcpy(&count, table, sizeof(count));
-        const BareEntry *entries = (const BareEntry *)(table + sizeof(DWORD));
-        for (DWORD k = 0; k < count; k++) {
-            if (entries[k].ObjectTypeNumber != 26 && entries[k].ObjectTypeNumber != 28)
-                continue;
-            for (int i = 0; i < SERVICE_COUNT; i++) {
-                if (running[i] && pids[i] == entries[k].ProcessId)
-                    BareExamine(&entries[k], i, endpoints);
-            }
+        if (log != NULL)
+            fprintf(log, "\nFound %d Handles on System...\n", (int)count);
+        BareEnableDebugPrivilege();
+        for (int i = 0; i < SERVICE_COUNT; i++) {
+            Probe.running[i] = ServiceTable.entries[i].bInstalled == 1 &&
+                               ServiceTable.entries[i].ssStatus.dwCurrentState == SERVICE_RUNNING;
+            Probe.pids[i] = ServiceTable.entries[i].ssStatus.dwProcessId;
         }
+        Probe.entries = (const BareEntry *)(table + sizeof(DWORD));
+        Probe.count = count;
+        RunProbePass();
     }
     free(table);
 }
 
-// Whether the mapping's walker waits, parked, for the next walk. Where the
-// walker still ends after an idle spell (HANDLE_WALKER_IDLE_MS), one live
-// walker with no query stuck is the parked one.
-bool WalkerParked()
-{
-#ifdef HANDLE_WALKER_IDLE_MS
-    return HandleWalkerThreads() == 1 && StalledHandleWalkers() == 0;
-#else
-    return HandleWalkerParked() == 1;
-#endif
-}
+// --- The rounds ------------------------------------------------------------
 
-// One walk of either side on a fresh recording; its time, and whether it
-// made the calls of the reference walk.
-double TimedWalk(SimulatedNetwork *system, bool product, const WalkCalls *expected, int *mismatches)
+struct Checks {
+    const WalkCalls *calls; // what every walk must make the system do
+    const std::string *log; // what every walk that writes the log must write
+    int callMismatches;
+    int logMismatches;
+};
+
+// One walk of a side on a fresh recording; its time, checked against the
+// reference walk where there is one.
+double TimedWalk(SimulatedNetwork *system, int side, Checks *checks)
 {
     InstallCountedNetwork(system);
     ClearRecordings(system);
     ServiceEndpoints endpoints[SERVICE_COUNT];
     memset(endpoints, 0, sizeof(endpoints));
     memset(EndpointTable, 0, sizeof(EndpointTable));
+    bool product = side == ProductSide;
+    bool logs = product || Ladder[side].parts.logLines;
     double start, elapsed;
     if (product) {
         OpenBenchLog();
@@ -372,13 +554,37 @@ double TimedWalk(SimulatedNetwork *system, bool product, const WalkCalls *expect
         ControllerLogClose();
         memcpy(endpoints, EndpointTable, sizeof(endpoints));
     } else {
+        FILE *log = logs ? OpenProbeLog() : NULL;
         start = Now();
-        BareHandleWalk(endpoints);
+        ProbeHandleWalk(Ladder[side].parts, log, endpoints);
         elapsed = Now() - start;
+        if (log != NULL)
+            fclose(log);
     }
-    if (expected != NULL && !SameCalls(Observed(*system, endpoints), *expected))
-        (*mismatches)++;
+    bool lookups = product || Ladder[side].parts.lookups;
+    if (checks->calls != NULL && !SameCalls(Observed(*system, endpoints), *checks->calls, lookups))
+        checks->callMismatches++;
+    if (checks->log != NULL && logs && ReadBenchLog() != *checks->log)
+        checks->logMismatches++;
     return elapsed;
+}
+
+// The median of a side's rounds, and of its difference to the side before
+// within each round where both were timed.
+void PrintStep(const char *name, const std::vector<std::vector<double>> &rounds, int side)
+{
+    std::vector<double> times, differences;
+    for (const std::vector<double> &round : rounds) {
+        if (round[side] < 0)
+            continue;
+        times.push_back(round[side]);
+        if (side > 0 && round[side - 1] >= 0)
+            differences.push_back(round[side] - round[side - 1]);
+    }
+    printf("    %-48s %7.2f ms", name, Median(times));
+    if (side > 0)
+        printf("  %+6.2f ms", Median(differences));
+    printf("\n");
 }
 
 } // namespace
@@ -404,63 +610,81 @@ int main(int argc, char **argv)
         }
     }
 
-    // The calls every walk must make, from one bare walk, which also warms
-    // up the data for the first walk.
-    int mismatches = 0;
+    // The calls every walk must make, from one probe walk with the lookups,
+    // which also warms up the data for the first walk; the log every walk
+    // must write, from that first walk.
+    Checks checks = { NULL, NULL, 0, 0 };
     ServiceEndpoints reference[SERVICE_COUNT];
     memset(reference, 0, sizeof(reference));
     InstallCountedNetwork(&system);
     ClearRecordings(&system);
-    BareHandleWalk(reference);
+    ProbeHandleWalk(Ladder[1].parts, NULL, reference);
     WalkCalls expected = Observed(system, reference);
+    checks.calls = &expected;
 
     bool walkerBefore = HandleWalkerThreads() > 0;
-    double first = TimedWalk(&system, true, &expected, &mismatches);
-    TimedWalk(&system, true, &expected, &mismatches);
-    TimedWalk(&system, false, &expected, &mismatches);
+    double first = TimedWalk(&system, ProductSide, &checks);
+    std::string log = ReadBenchLog();
+    checks.log = &log;
+    for (int side = 0; side < SideCount; side++)
+        TimedWalk(&system, side, &checks);
 
-    std::vector<double> parked, bare;
+    // Each round starts with the next side; a walk of the program on a
+    // walker that is not parked is left out (-1).
+    std::vector<std::vector<double>> times(rounds, std::vector<double>(SideCount, -1));
     int notParked = 0;
     for (int round = 0; round < rounds; round++) {
-        for (int turn = 0; turn < 2; turn++) {
-            bool product = (turn == 0) == (round % 2 == 0);
-            if (product && !WalkerParked()) {
+        for (int turn = 0; turn < SideCount; turn++) {
+            int side = (round + turn) % SideCount;
+            if (side == ProductSide && HandleWalkerParked() != 1) {
                 notParked++;
                 continue;
             }
-            (product ? parked : bare)
-                .push_back(TimedWalk(&system, product, &expected, &mismatches));
+            times[round][side] = TimedWalk(&system, side, &checks);
         }
     }
-    std::string log = ReadBenchLog();
-#ifndef HANDLE_WALKER_IDLE_MS
     EndHandleWalker();
-#endif
+    EndProbeWalker();
     RemoveSimulatedNetwork();
 
-    double b = Median(bare);
+    std::vector<double> product, probe;
+    for (const std::vector<double> &round : times) {
+        if (round[ProductSide] >= 0)
+            product.push_back(round[ProductSide]);
+        probe.push_back(round[LikeWithLike]);
+    }
     printf("handle walk over %u simulated handle-table entries, %u candidate handles of running "
-           "services"
-           " (%u named, %u transport queries), %d rounds after one warm-up walk of each side "
-           "(medians)\n",
-           (unsigned)system.handles.size(), (unsigned)candidates, (unsigned)expected.named,
-           (unsigned)expected.transport, rounds);
+           "services (%u lookups, %u name and %u transport queries), %d rounds after one warm-up "
+           "walk of each side, each round starting with the next side (medians)\n",
+           (unsigned)system.handles.size(), (unsigned)candidates, (unsigned)expected.lookups,
+           (unsigned)expected.queried, (unsigned)expected.transport, rounds);
     printf("  endpoints recorded: Apache2.2 %lu, MySQL %lu; log of one walk: %u bytes\n",
            (unsigned long)expected.endpoints[0].count, (unsigned long)expected.endpoints[1].count,
            (unsigned)log.size());
-    if (mismatches > 0) {
-        printf("  %d walks did not make the calls of the bare walk or recorded other endpoints\n",
-               mismatches);
+    if (checks.callMismatches > 0) {
+        printf("  %d walks did not make the calls of the reference walk or recorded other "
+               "endpoints\n",
+               checks.callMismatches);
     }
+    if (checks.logMismatches > 0)
+        printf("  %d walks did not write the log of the first walk\n", checks.logMismatches);
     if (notParked > 0 || walkerBefore) {
         printf("  the walker was not parked before %d timed walks (left out); a walker before the "
                "first walk: %s\n",
                notParked, walkerBefore ? "yes" : "no");
     }
-    PrintComparison("per walk, walker parked", "MapEndpointsByHandles", parked, "bare loop", bare,
-                    Goal);
+    if (Probe.overdue > 0)
+        printf("  a probe's query was past the walk's limit at %d looks\n", Probe.overdue);
+    PrintComparison("per walk, walker parked", "MapEndpointsByHandles", product,
+                    "probe with the same lookups and log lines", probe, Goal);
+    printf("  from the bare loop to the walk, one part at a time (median of each side, and of its "
+           "difference to the side above within a round):\n");
+    for (int side = 0; side < StepCount; side++)
+        PrintStep(Ladder[side].name, times, side);
+    PrintStep("MapEndpointsByHandles: the rest, its own work", times, ProductSide);
     printf(
-        "  first walk of the process (starts the walker): %.2f ms, %+.2f ms over the bare loop\n",
-        first, first - b);
-    return mismatches == 0 && notParked == 0 && !parked.empty() ? 0 : 1;
+        "  first walk of the process (starts the walker): %.2f ms, %+.2f ms over the same probe\n",
+        first, first - Median(probe));
+    bool failed = checks.callMismatches > 0 || checks.logMismatches > 0 || product.empty();
+    return failed ? 1 : 0;
 }

@@ -32,6 +32,8 @@ inline double Median(std::vector<double> values)
     return values[values.size() / 2];
 }
 
+#define BENCH_LOG_PATH "C:\\www\\suite-data\\controller.log"
+
 // The controller log, truncated and open, as the dialog opens it.
 inline void OpenBenchLog()
 {
@@ -41,10 +43,21 @@ inline void OpenBenchLog()
     ControllerLogOpen();
 }
 
+// The same file, truncated and open as the controller opens it, for a probe
+// that writes the controller's log lines itself; the controller's log is
+// closed.
+inline FILE *OpenProbeLog()
+{
+    CreateDirectoryA("C:\\www", NULL);
+    CreateDirectoryA("C:\\www\\suite-data", NULL);
+    ControllerLogClose();
+    return fopen(BENCH_LOG_PATH, "wt");
+}
+
 inline std::string ReadBenchLog()
 {
     std::string text;
-    FILE *file = fopen("C:\\www\\suite-data\\controller.log", "rt");
+    FILE *file = fopen(BENCH_LOG_PATH, "rt");
     if (!file)
         return text;
     char buffer[4096];

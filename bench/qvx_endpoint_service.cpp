@@ -1,4 +1,6 @@
-// A service for the endpoint mapping benchmark: listens on the given addresses,
+// A service for the benchmarks. With --exit-code N it stops as soon as it has
+// started, reporting a service-specific exit code N (the bring-up benchmark's
+// service in that state). Otherwise it listens on the given addresses,
 // optionally connects to its own first listener, and accepts clients, all on
 // its service thread (the test bed's emulation copes badly with several
 // threads waiting at once). Under Wine 8 a listening socket's row in the TCP
@@ -11,6 +13,7 @@
 // system refuses more sockets.
 //
 //   qvx_endpoint_service run NAME [--listen A.B.C.D:PORT]... [--connect-self] [--connections N]
+//   qvx_endpoint_service run NAME --exit-code N
 #include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
@@ -30,6 +33,7 @@ std::string ServiceName;
 std::vector<std::string> ListenTexts;
 bool ConnectSelf;
 long Connections;
+long ExitCode = -1;
 SERVICE_STATUS_HANDLE StatusHandle;
 SERVICE_STATUS Status;
 HANDLE StopEvent;
@@ -80,6 +84,12 @@ void WINAPI ServiceMain(DWORD, LPSTR *)
     if (!StatusHandle)
         return;
     Report(SERVICE_START_PENDING);
+    if (ExitCode >= 0) {
+        Status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        Status.dwServiceSpecificExitCode = (DWORD)ExitCode;
+        Report(SERVICE_STOPPED);
+        return;
+    }
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     std::vector<SOCKET> listeners;
@@ -197,7 +207,7 @@ int main(int argc, char **argv)
 {
     if (argc < 3) {
         fprintf(stderr, "usage: qvx_endpoint_service run NAME [--listen A.B.C.D:PORT]... "
-                        "[--connect-self] [--connections N]\n");
+                        "[--connect-self] [--connections N] | --exit-code N\n");
         return 2;
     }
     ServiceName = argv[2];
@@ -208,6 +218,8 @@ int main(int argc, char **argv)
             ConnectSelf = true;
         else if (strcmp(argv[i], "--connections") == 0 && i + 1 < argc)
             Connections = atol(argv[++i]);
+        else if (strcmp(argv[i], "--exit-code") == 0 && i + 1 < argc)
+            ExitCode = atol(argv[++i]);
     }
     StopEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
     SERVICE_TABLE_ENTRYA table[2];

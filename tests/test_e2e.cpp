@@ -95,9 +95,11 @@ TEST_F(EndToEnd, SixtyFourBitProgramReadsEitherWebServer)
     if (sizeof(void *) == 4 || !peer)
         GTEST_SKIP() << "for the 64-bit set, with the 32-bit tree's bin/ in QVX_PEER_BIN";
     auto serve = [](const std::string &bin, const std::string &module) {
+        std::string program = bin + "qvx_testsvc.exe";
+
         CopyFileA((bin + "qvx_module.dll").c_str(), module.c_str(), FALSE);
-        InstallService("Apache2.2", "\"" + bin + "qvx_testsvc.exe\" run Apache2.2 --load " + module,
-                       SERVICE_AUTO_START, "");
+        RemoveAllManagedServices();
+        InstallTestService("Apache2.2", "--load " + module, SERVICE_AUTO_START, "", program);
         return StartTestService("Apache2.2", SERVICE_RUNNING, 60000);
     };
 
