@@ -39,7 +39,7 @@
 #include "network/network.h"
 #include "res/resource.h"
 #include "services/services.h"
-#include "support/test_services.h"
+#include "support/test_support.h"
 
 namespace
 {

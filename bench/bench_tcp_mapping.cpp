@@ -52,7 +52,7 @@
 #include "log/log.h"
 #include "network/network.h"
 #include "services/services.h"
-#include "support/test_services.h"
+#include "support/test_support.h"
 #include "counted_network.h"
 
 namespace

@@ -12,13 +12,14 @@ class EndToEnd : public ::testing::Test
         TerminateProcess(program.hProcess, 99);
     }
 
-    void Start() // in C:\ (where this program runs), until its dialog shows: bring-up done
+    // The program in BIN, run in C:\ (where this program runs) until its dialog shows.
+    void Start(const std::string &bin = TestBinDirectory())
     {
         STARTUPINFOA info = { sizeof(info) };
         char path[] = "C:\\www\\QuorvexController.exe";
         DWORD start = GetTickCount();
 
-        CopyFileA((TestBinDirectory() + "QuorvexController.exe").c_str(), path, FALSE);
+        CopyFileA((bin + "QuorvexController.exe").c_str(), path, FALSE);
         ASSERT_TRUE(CreateProcessA(path, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &info, &program));
         while (!IsWindowVisible(dialog)) {
             ASSERT_EQ(WAIT_TIMEOUT, WaitForSingleObject(program.hProcess, 100)) << "it ended";
@@ -95,11 +96,10 @@ TEST_F(EndToEnd, SixtyFourBitProgramReadsEitherWebServer)
     if (sizeof(void *) == 4 || !peer)
         GTEST_SKIP() << "for the 64-bit set, with the 32-bit tree's bin/ in QVX_PEER_BIN";
     auto serve = [](const std::string &bin, const std::string &module) {
-        std::string program = bin + "qvx_testsvc.exe";
-
         CopyFileA((bin + "qvx_module.dll").c_str(), module.c_str(), FALSE);
         RemoveAllManagedServices();
-        InstallTestService("Apache2.2", "--load " + module, SERVICE_AUTO_START, "", program);
+        InstallTestService("Apache2.2", "--load " + module, SERVICE_AUTO_START, "",
+                           bin + "qvx_testsvc.exe");
         return StartTestService("Apache2.2", SERVICE_RUNNING, 60000);
     };
 
@@ -120,15 +120,9 @@ TEST_F(EndToEnd, SixtyFourBitProgramReadsEitherWebServer)
     EXPECT_EQ(0, Exit());
     std::string log = ReadControllerLog();
 
-    // The 32-bit program, held open so that Start() cannot copy the 64-bit one over it.
-    CopyFileA((peer + std::string("QuorvexController.exe")).c_str(),
-              "C:\\www\\QuorvexController.exe", FALSE);
-    HANDLE held = CreateFileA("C:\\www\\QuorvexController.exe", GENERIC_READ, FILE_SHARE_READ, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    ASSERT_NO_FATAL_FAILURE(Start());
+    ASSERT_NO_FATAL_FAILURE(Start(peer)); // the 32-bit program
     EXPECT_EQ(Texts(), ListBoxTexts(dialog, IDC_APACHE_MODULES));
     EXPECT_EQ(0, Exit());
-    CloseHandle(held);
 
     // Its log has the reason for no names where the 64-bit program's has the names.
     std::string names = Between(log, "\nEnumerating Process Modules...\n", "\nMapping");
