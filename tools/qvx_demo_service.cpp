@@ -1,14 +1,28 @@
-// Installs and starts the demo stack's services: the test service program (qvx_testsvc.exe, which
-// must lie beside this program) under one of the managed names, run with the options given after
-// "--"; the demo script keeps one copy of both programs in each server's bin directory.
+// Installs and starts the demo stack's services: the test service program (qvx_testsvc.exe, or the
+// program named by --program; it must lie beside this program) under one of the managed names, run
+// with the options given after "--"; the demo script keeps one copy of both programs in each
+// server's bin directory. Run as a service itself, it stops slowly with an exit code of its own.
 //
-//   qvx_demo_service install NAME [--description TEXT] [--start auto|demand|disabled] [-- OPTIONS...]
+//   qvx_demo_service install NAME [--description TEXT] [--start auto|demand|disabled]
+//                                 [--program FILE] [-- OPTIONS...]
 //   qvx_demo_service start NAME     (until the service runs, at most 60 s; running already is fine)
+//   qvx_demo_service run NAME [--listen ADDR:PORT]... [--stop-delay MS] [--stop-specific N]
+//       (a stop takes MS milliseconds, reported every 200 ms; the service then stops with the
+//       service-specific exit code N, none when N is 0)
+#include <winsock2.h>
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
+
+static char **RunOptions;
+static int RunOptionCount;
+static SERVICE_STATUS_HANDLE StatusHandle;
+static SERVICE_STATUS Status = { SERVICE_WIN32_OWN_PROCESS };
+static HANDLE StopRequest;
+static DWORD StopDelay;
 
 static int Fail(const char *call, const char *name)
 {
@@ -29,6 +43,7 @@ static int Install(SC_HANDLE manager, int argc, char **argv)
     const char *name = argv[2];
     std::string description;
     DWORD startType = SERVICE_DEMAND_START;
+    const char *file = "qvx_testsvc.exe";
     char program[MAX_PATH] = { 0 };
     int i = 3;
 
@@ -39,17 +54,27 @@ static int Install(SC_HANDLE manager, int argc, char **argv)
             startType = SERVICE_AUTO_START;
         if (strcmp(argv[i], "--start") == 0 && strcmp(argv[i + 1], "disabled") == 0)
             startType = SERVICE_DISABLED;
+        if (strcmp(argv[i], "--program") == 0)
+            file = argv[i + 1];
     }
     GetModuleFileNameA(NULL, program, MAX_PATH);
-    strcpy(strrchr(program, '\\') + 1, "qvx_testsvc.exe");
-    std::string path = "\"" + std::string(program) + "\" run \"" + name + "\"";
+    strrchr(program, '\\')[1] = '\0';
+    std::string path = "\"" + std::string(program) + file + "\" run \"" + name + "\"";
     for (i++; i < argc; i++)
         path += " " + Quoted(argv[i]);
 
-    SC_HANDLE old = OpenServiceA(manager, name, DELETE);
+    // A service installed already goes first: it is removed once it has stopped and the last
+    // handle on it is closed, and its name is free again only then.
+    SC_HANDLE old = OpenServiceA(manager, name, DELETE | SERVICE_STOP);
+    SERVICE_STATUS status;
     if (old) {
+        ControlService(old, SERVICE_CONTROL_STOP, &status);
         DeleteService(old);
+    }
+    for (int poll = 0; poll < 600 && old; poll++) {
         CloseServiceHandle(old);
+        Sleep(100);
+        old = OpenServiceA(manager, name, SERVICE_QUERY_STATUS);
     }
     SC_HANDLE service =
         CreateServiceA(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
@@ -82,8 +107,83 @@ static int Start(SC_HANDLE manager, const char *name)
     return status.dwCurrentState == SERVICE_RUNNING ? 0 : 1;
 }
 
+// Wine's TCP table names the owner of a listening socket once its process has used it.
+static void Listen(const char *address)
+{
+    const char *colon = strrchr(address, ':');
+    sockaddr_in where = { AF_INET, htons((u_short)atoi(colon + 1)) };
+    int keepAlive = 0;
+    int size = sizeof(keepAlive);
+    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+
+    where.sin_addr.s_addr = inet_addr(std::string(address, colon).c_str());
+    bind(listener, (sockaddr *)&where, sizeof(where));
+    listen(listener, 16);
+    getsockopt(listener, SOL_SOCKET, SO_KEEPALIVE, (char *)&keepAlive, &size);
+}
+
+static void Report(DWORD state, DWORD checkPoint, DWORD waitHint)
+{
+    Status.dwCurrentState = state;
+    Status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    Status.dwCheckPoint = checkPoint;
+    Status.dwWaitHint = waitHint;
+    SetServiceStatus(StatusHandle, &Status);
+}
+
+static void WINAPI OnControl(DWORD control)
+{
+    if (control != SERVICE_CONTROL_STOP)
+        return;
+    Report(SERVICE_STOP_PENDING, 1, StopDelay);
+    SetEvent(StopRequest);
+}
+
+static void WINAPI ServiceMain(DWORD, LPSTR *)
+{
+    DWORD exitCode = 0;
+    DWORD checkPoint = 1;
+
+    StatusHandle = RegisterServiceCtrlHandlerA(RunOptions[2], OnControl);
+    for (int i = 3; i + 1 < RunOptionCount; i++) {
+        if (strcmp(RunOptions[i], "--listen") == 0)
+            Listen(RunOptions[i + 1]);
+        if (strcmp(RunOptions[i], "--stop-delay") == 0)
+            StopDelay = strtoul(RunOptions[i + 1], NULL, 10);
+        if (strcmp(RunOptions[i], "--stop-specific") == 0)
+            exitCode = strtoul(RunOptions[i + 1], NULL, 10);
+    }
+    Report(SERVICE_RUNNING, 0, 0);
+    WaitForSingleObject(StopRequest, INFINITE);
+    for (DWORD begun = GetTickCount(); GetTickCount() - begun < StopDelay;) {
+        Sleep(200);
+        checkPoint++;
+        Report(SERVICE_STOP_PENDING, checkPoint, StopDelay);
+    }
+    if (exitCode != 0) {
+        Status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        Status.dwServiceSpecificExitCode = exitCode;
+    }
+    Report(SERVICE_STOPPED, 0, 0);
+}
+
+static int Run(int argc, char **argv)
+{
+    SERVICE_TABLE_ENTRYA table[2] = { { argv[2], ServiceMain }, { NULL, NULL } };
+    WSADATA sockets;
+
+    RunOptions = argv;
+    RunOptionCount = argc;
+    WSAStartup(MAKEWORD(2, 2), &sockets);
+    StopRequest = CreateEventA(NULL, TRUE, FALSE, NULL);
+    return StartServiceCtrlDispatcherA(table) ? 0 : 1;
+}
+
 int main(int argc, char **argv)
 {
+    if (argc >= 3 && strcmp(argv[1], "run") == 0)
+        return Run(argc, argv);
+
     SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
 
     if (!manager)
@@ -93,6 +193,7 @@ int main(int argc, char **argv)
     if (argc >= 3 && strcmp(argv[1], "start") == 0)
         return Start(manager, argv[2]);
     fprintf(stderr, "usage: qvx_demo_service install NAME [--description TEXT] "
-                    "[--start auto|demand|disabled] [-- OPTIONS...] | start NAME\n");
+                    "[--start auto|demand|disabled] [--program FILE] [-- OPTIONS...] | start NAME "
+                    "| run NAME [--listen ADDR:PORT]... [--stop-delay MS] [--stop-specific N]\n");
     return 2;
 }
