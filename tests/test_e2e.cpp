@@ -70,6 +70,7 @@ TEST_F(EndToEnd, BringUpShowsTheStackAndItsLogRunsFromOpenToClose)
               ListBoxTexts(dialog, IDC_STATUS_LIST));
     EXPECT_EQ("Apache/2.2 web server", DialogItemText(dialog, IDC_DESCRIPTION));
     EXPECT_EQ("0.0.0.0:28080 [all], 0.0.0.0:28443 [all]", DialogItemText(dialog, IDC_IP_AND_PORT));
+    EXPECT_EQ("127.0.0.1 [local]", DialogItemText(dialog, IDC_IP_ADDRESS)); // loopback only here
 
     EXPECT_EQ(0, Exit());
     EXPECT_EQ("", LogMismatch(ReadControllerLog(), ExpectedText("e2e_log.txt"),

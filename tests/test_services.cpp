@@ -142,19 +142,21 @@ TEST_F(Services, ButtonsPollTimersRequeryAllTableAndActions)
                                 "state.\nWait a few seconds and try again.\nUser should manually ";
     const std::string mysql = ConfigBlock + "\tDisplay Name: MySQL\n";
     struct Step {
-        int (*call)(int);
+        int (*call)(int); // or, where null, the button pressed with the row selected
         int row;
         std::string log;
         const char *output;
+        UINT button;
     } steps[] = {
         { ServiceStop, 1, StatusBlock + "\nService (MySQL) is already stopped.\n", "" },
         { ServiceStart, 1, StatusBlock + "\nStartService (MySQL) failed (1058).\n", "" },
         { ServiceStart, 0, StatusBlock + "\nService (Apache2.2) is already started.\n", "" },
         { ServiceStop, 2, StatusBlock + "\nControlService (Tomcat5) failed (1052).\n", "" },
-        { ServiceStop, 0,
-          StatusBlock + "\n'Apache2.2' Stopping Service...\n\n'Apache2.2' Imidiate Service State: "
-                        "'3'\n",
-          "" },
+        { NULL, 0,
+          "\nUser Select 'Stop Service' Apache2.2...\n" + StatusBlock +
+              "\n'Apache2.2' Stopping Service...\n\n'Apache2.2' Imidiate Service State: '3'\n~~~\n"
+              "Timer Set for Apache2.2 -- Stop Pending\n",
+          "", IDC_STOP_SERVICE },
         { ServiceStart, 3,
           StatusBlock + "\n'W3svc' Starting Service...\n" + StatusBlock +
               "\n'W3svc' Imidiate Service State: '2'\n",
@@ -162,14 +164,21 @@ TEST_F(Services, ButtonsPollTimersRequeryAllTableAndActions)
         { ServiceStop, 3, StatusBlock + pending + "stop this Service.\n", "" },
         { ServiceStart, 3, StatusBlock + pending + "start this Service.\n", "" },
         { ServiceDisable, 1, mysql, "\nService (MySQL) is already disabled.\n" },
-        { ServiceEnable, 1, mysql + "\n'MySQL' Service Startup Type changed to 'Enabled'.\n", "" },
+        { NULL, 1,
+          "\nUser Select 'Enable Service' MySQL...\n" + mysql +
+              "\n'MySQL' Service Startup Type changed to 'Enabled'.\n~~~\n",
+          "", IDC_ENABLE_STARTUP },
         { ServiceEnable, 1, mysql, "\nService (MySQL) is already enabled.\n" },
         { ServiceEnable, 2, ConfigBlock + "\nChangeServiceConfig (Tomcat5) failed (1072).\n", "" },
     };
     for (const Step &step : steps) {
         StdoutCapture output;
         SetLastError(0xdeadbeef);
-        step.call(step.row);
+        SendDlgItemMessageA(dialog, IDC_SERVICES_LIST, LB_SETCURSEL, step.row, 0);
+        if (step.call != NULL)
+            step.call(step.row);
+        else
+            SendMessageA(dialog, WM_COMMAND, step.button, 0);
         EXPECT_EQ(step.output, output.End()) << "step " << &step - steps;
         EXPECT_EQ("", LogMismatch(NewLog(), step.log, {})) << "step " << &step - steps;
     }
