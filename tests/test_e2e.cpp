@@ -88,9 +88,7 @@ TEST_F(EndToEnd, BringsUpOnWindowsXp)
     EXPECT_EQ(0, Exit());
 }
 
-// The 64-bit set only, with the 32-bit tree's bin/ (QVX_PEER_BIN, tools/run-tests): the 64-bit
-// program lists the modules of a 32-bit and of a 64-bit web server and reads the registry's 64-bit
-// view; over the 64-bit server the 32-bit program's log differs from its log only in the modules.
+// The 64-bit program over a 32-bit and a 64-bit server; the 32-bit one (QVX_PEER_BIN) over the latter.
 TEST_F(EndToEnd, SixtyFourBitProgramReadsEitherWebServer)
 {
     const char *peer = getenv("QVX_PEER_BIN");

@@ -16,6 +16,12 @@ void SetValue(const char *key, const char *name, DWORD type, const std::string &
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, key, name, type, data.data(), (DWORD)data.size());
 }
 
+UINT WINAPI NoDirectory(LPSTR, UINT)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+
 UINT WINAPI Directory(LPSTR directory, UINT size)
 {
     return strlen(lstrcpynA(directory, std::string(248, 's').c_str(), size));
@@ -44,6 +50,7 @@ TEST(HostInfo, SystemInformation)
     const char *const directories[] = { "C:\\NetRoot\\v1.0.3705", "C:\\NetRoot\\v1.1.4322",
                                         "C:\\NetRoot\\v2.0.50727" };
     HWND dialog = CreateBareDialog();
+    PathsCalls.pGetWindowsDirectoryA = NoDirectory;
     PathsCalls.pGetSystemDirectoryA = Directory;
     PathsCalls.pGetModuleFileNameExA = ProgramFile;
     SetEnvironmentVariableA("PATH", "C:\\bin");

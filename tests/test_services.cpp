@@ -71,11 +71,7 @@ TEST_F(Services, RowTextsAndTheConfigurationBlocksOptionalLines)
     config.lpDependencies = (LPSTR) "Tcpip\0Afd\0";
     config.lpServiceStartName = (LPSTR) "";
     LogServiceConfiguration(&config);
-    EXPECT_EQ("\nConfiguration of Service:\n\tService Type: 0000000000\n\tStart Type: 0000000000\n"
-              "\tError Control: 0000000000\n\tBinary Path Name: C:\\svc.exe\n"
-              "\tLoad Order Group: NetworkProvider\n\tTag Id: 7\n\tDependencies: Tcpip\n"
-              "\tService Start Name: \n",
-              NewLog());
+    EXPECT_EQ(ExpectedText("configuration.log"), NewLog());
 }
 
 TEST_F(Services, ButtonsPollTimersRequeryAllTableAndActions)

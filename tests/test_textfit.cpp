@@ -7,6 +7,13 @@
 
 namespace
 {
+int WINAPI NotReleased(HWND window, HDC context)
+{
+    ReleaseDC(window, context);
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+}
+
 TEST(TextFit, CutIndexAndFontHeight)
 {
     const struct {
@@ -50,6 +57,17 @@ TEST(TextFit, FittingsInTheDialog)
     EXPECT_STREQ("old", output);
     ControllerLogClose();
     EXPECT_EQ("", LogMismatch(ReadControllerLog(), ExpectedText("textfit_unmapped.log"), {}));
+
+    // The display context not released after a fitting.
+    TextFitCalls.pReleaseDC = NotReleased;
+    OpenFreshControllerLog();
+    EXPECT_EQ(1, SetFittedDlgItemText(dialog, IDC_DESCRIPTION, "MySQL"));
+    TextFitCalls = TextFitSystemCallsDefault;
+    ControllerLogClose();
+    EXPECT_EQ("", LogMismatch(ReadControllerLog(),
+                              "~~~\nReleasing handle to the display device context (DC).\n"
+                              "\nReleaseDC() failed (6).\n",
+                              {}));
     DestroyWindow(dialog);
 }
 } // namespace
