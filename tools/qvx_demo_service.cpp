@@ -17,6 +17,8 @@
 
 #include <string>
 
+#include "../tests/testsvc/listen.h"
+
 static char **RunOptions;
 static int RunOptionCount;
 static SERVICE_STATUS_HANDLE StatusHandle;
@@ -105,21 +107,6 @@ static int Start(SC_HANDLE manager, const char *name)
     if (status.dwCurrentState != SERVICE_RUNNING)
         fprintf(stderr, "%s did not start within 60 s\n", name);
     return status.dwCurrentState == SERVICE_RUNNING ? 0 : 1;
-}
-
-// Wine's TCP table names the owner of a listening socket once its process has used it.
-static void Listen(const char *address)
-{
-    const char *colon = strrchr(address, ':');
-    sockaddr_in where = { AF_INET, htons((u_short)atoi(colon + 1)) };
-    int keepAlive = 0;
-    int size = sizeof(keepAlive);
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-
-    where.sin_addr.s_addr = inet_addr(std::string(address, colon).c_str());
-    bind(listener, (sockaddr *)&where, sizeof(where));
-    listen(listener, 16);
-    getsockopt(listener, SOL_SOCKET, SO_KEEPALIVE, (char *)&keepAlive, &size);
 }
 
 static void Report(DWORD state, DWORD checkPoint, DWORD waitHint)

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "listen.h"
+
 static int Count;
 static char **Options;
 static bool HoldStart;
@@ -19,21 +21,6 @@ static void Report(DWORD state)
     Status.dwCurrentState = state;
     Status.dwControlsAccepted = state == SERVICE_RUNNING && !AcceptNone ? SERVICE_ACCEPT_STOP : 0;
     SetServiceStatus(StatusHandle, &Status);
-}
-
-// Wine's TCP table names the owner of a listening socket once its process has used it.
-static void Listen(const char *address)
-{
-    const char *colon = strrchr(address, ':');
-    sockaddr_in where = { AF_INET, htons((u_short)atoi(colon + 1)) };
-    int keepAlive = 0;
-    int size = sizeof(keepAlive);
-    SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-
-    where.sin_addr.s_addr = inet_addr(std::string(address, colon).c_str());
-    bind(listener, (sockaddr *)&where, sizeof(where));
-    listen(listener, 16);
-    getsockopt(listener, SOL_SOCKET, SO_KEEPALIVE, (char *)&keepAlive, &size);
 }
 
 static void WINAPI OnControl(DWORD)
